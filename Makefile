@@ -1,0 +1,74 @@
+# The project's commands. Each sets up what it needs on a fresh machine: a CPython 3.13, the
+# virtual environment .venv with the dependencies from pyproject.toml, and the extension build.
+#   make test    build both modules (warnings are errors) and run the test suite
+#   make demo    run the example script against the stand-in add-in and show the editor services
+#   make build   rebuild the extensions after a C++ change (incremental, seconds)
+#   make asan    build with AddressSanitizer + UndefinedBehaviorSanitizer and run the suite under them
+#   make bench   run the benchmarks and print the table of ratios
+#   make stress  run the full-size attack suites and the fuzzers
+
+SHELL := /bin/bash
+VENV := .venv
+PY := $(VENV)/bin/python
+BUILD_DIR := build/release
+ASAN_DIR := build/asan
+EXTRAS ?= test bench
+JOBS ?= 2
+PYTEST_ARGS ?=
+
+.PHONY: all build test demo asan bench stress clean venv
+
+all: build
+
+$(VENV)/.python:
+	@py=$$(tools/find-python.sh) || exit 1; \
+	  echo "using $$py"; \
+	  "$$py" -m venv $(VENV) && echo "$$py" > $@
+
+$(VENV)/.deps: pyproject.toml tools/requirements.py | $(VENV)/.python
+	$(PY) -m pip install -q --upgrade pip
+	$(PY) tools/requirements.py $(EXTRAS) > $(VENV)/requirements.txt
+	$(PY) -m pip install -q -r $(VENV)/requirements.txt
+	touch $@
+
+venv: $(VENV)/.deps
+
+# Configures, compiles and stages one build: $(1) the build directory, $(2) extra CMake options.
+define stage_build
+	cmake -S . -B $(1) -DPython_EXECUTABLE=$(abspath $(PY)) -DCELLUMO_WERROR=ON $(2) > $(1).configure.log \
+	  || { cat $(1).configure.log; exit 1; }
+	cmake --build $(1) -j $(JOBS)
+	cmake --install $(1) --prefix $(abspath $(1))/stage > /dev/null
+endef
+
+build: $(VENV)/.deps
+	@mkdir -p build
+	$(call stage_build,$(BUILD_DIR),-DCMAKE_BUILD_TYPE=Release)
+	@# The venv sees the staged package the way an editable install would.
+	@echo "$(abspath $(BUILD_DIR))/stage" > "$$($(PY) -c 'import sysconfig; print(sysconfig.get_path("purelib"))')/cellumo_master_dev.pth"
+
+test: build
+	CELLUMO_STAGE=$(abspath $(BUILD_DIR))/stage $(PY) -m pytest -q $(PYTEST_ARGS)
+
+asan: $(VENV)/.deps
+	@mkdir -p build
+	$(call stage_build,$(ASAN_DIR),-DCMAKE_BUILD_TYPE=Debug -DCELLUMO_SANITIZE=ON)
+	LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libubsan.so)" \
+	ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:detect_stack_use_after_return=0 \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	PYTHONMALLOC=malloc CELLUMO_SANITIZED=1 \
+	PYTHONPATH=$(abspath $(ASAN_DIR))/stage CELLUMO_STAGE=$(abspath $(ASAN_DIR))/stage \
+	  $(PY) -m pytest -q -p no:cacheprovider $(PYTEST_ARGS)
+
+demo: build
+	$(PY) -m devkit demo
+
+bench: build
+	$(PY) -m bench
+
+stress: build
+	$(PY) -m pip install -q -r <($(PY) tools/requirements.py stress)
+	CELLUMO_STRESS=full CELLUMO_STAGE=$(abspath $(BUILD_DIR))/stage $(PY) -m pytest -q -m "stress or not stress" $(PYTEST_ARGS)
+
+clean:
+	rm -rf build

@@ -1,0 +1,129 @@
+'use strict';
+// Turns a cell value and its number format into the text Excel would show (Range.text, and the
+// grid the kernel prints). Covers the formats scripts commonly set: General, text (@), fixed
+// decimals, thousands separators, percentages, currency prefixes, sections for negatives, and
+// date/time patterns. Anything else falls back to General.
+
+const { DateValue, BytesValue } = require('./values');
+
+function formatGeneral(value) {
+  if (value === null || value === undefined || value === '') return '';
+  if (typeof value === 'boolean') return value ? 'TRUE' : 'FALSE';
+  if (typeof value === 'number') {
+    if (!Number.isFinite(value)) return '#NUM!';
+    if (Number.isInteger(value) && Math.abs(value) < 1e11) return String(value);
+    const abs = Math.abs(value);
+    if (abs !== 0 && (abs >= 1e11 || abs < 1e-9)) return value.toExponential(5).replace(/\.?0+e/, 'E').replace('E+', 'E+');
+    return String(Number(value.toPrecision(10)));
+  }
+  if (value instanceof DateValue) {
+    const p = value.parts();
+    if (!p) return value.iso;
+    const date = `${p.year}-${pad(p.month)}-${pad(p.day)}`;
+    return p.hour || p.minute || p.second ? `${date} ${pad(p.hour)}:${pad(p.minute)}:${pad(p.second)}` : date;
+  }
+  if (value instanceof BytesValue) return value.toString();
+  return String(value);
+}
+
+function pad(n, width = 2) {
+  return String(n).padStart(width, '0');
+}
+
+function isDateFormat(section) {
+  return /[yd]|h|(^|[^0#])m/i.test(section.replace(/"[^"]*"/g, '').replace(/\[[^\]]*\]/g, ''))
+    && !/[0#]/.test(section.replace(/"[^"]*"/g, ''));
+}
+
+function dateParts(value) {
+  if (value instanceof DateValue) return value.parts();
+  if (typeof value === 'number' && Number.isFinite(value)) {
+    const ms = Math.round((value - 25569) * 86400000);
+    const d = new Date(ms);
+    return {
+      year: d.getUTCFullYear(), month: d.getUTCMonth() + 1, day: d.getUTCDate(),
+      hour: d.getUTCHours(), minute: d.getUTCMinutes(), second: d.getUTCSeconds(),
+    };
+  }
+  return null;
+}
+
+function formatDate(value, pattern) {
+  const p = dateParts(value);
+  if (!p) return formatGeneral(value);
+  const tokens = pattern.match(/"[^"]*"|yyyy|yy|mm|m|dd|d|hh|h|ss|s|\\.|./gi) || [];
+  let out = '';
+  let sawHour = false;
+  for (const tok of tokens) {
+    const lower = tok.toLowerCase();
+    if (tok.startsWith('"')) out += tok.slice(1, -1);
+    else if (tok.startsWith('\\')) out += tok.slice(1);
+    else if (lower === 'yyyy') out += pad(p.year, 4);
+    else if (lower === 'yy') out += pad(p.year % 100);
+    else if (lower === 'mm') out += sawHour ? pad(p.minute) : pad(p.month);
+    else if (lower === 'm') out += sawHour ? String(p.minute) : String(p.month);
+    else if (lower === 'dd') out += pad(p.day);
+    else if (lower === 'd') out += String(p.day);
+    else if (lower === 'hh') { out += pad(p.hour); sawHour = true; }
+    else if (lower === 'h') { out += String(p.hour); sawHour = true; }
+    else if (lower === 'ss') out += pad(p.second);
+    else if (lower === 's') out += String(p.second);
+    else out += tok;
+  }
+  return out;
+}
+
+function literal(text) {
+  return text.replace(/"([^"]*)"/g, '$1').replace(/\\(.)/g, '$1').replace(/[_*]./g, '');
+}
+
+function formatNumber(value, section) {
+  const body = section.replace(/\[[^\]]*\]/g, '');
+  const first = body.search(/[0#?]/);
+  if (first < 0) return literal(body);
+  let last = first;
+  for (let i = first; i < body.length; i += 1) if (/[0#?.,]/.test(body[i])) last = i;
+  const prefix = literal(body.slice(0, first));
+  const core = body.slice(first, last + 1);
+  const suffix = literal(body.slice(last + 1));
+  const percent = body.includes('%');
+  const [intPart, fracPart = ''] = core.split('.');
+  const decimals = (fracPart.match(/[0#?]/g) || []).length;
+  const grouping = intPart.includes(',');
+  const minInt = (intPart.match(/0/g) || []).length;
+  let n = percent ? value * 100 : value;
+  let text = Math.abs(n).toFixed(decimals);
+  let [whole, frac] = text.split('.');
+  if (whole.length < minInt) whole = whole.padStart(minInt, '0');
+  if (minInt === 0 && whole === '0') whole = '';
+  if (grouping) whole = whole.replace(/\B(?=(\d{3})+(?!\d))/g, ',');
+  text = frac ? `${whole}.${frac}` : whole;
+  return `${prefix}${text}${suffix}`;
+}
+
+function formatValue(value, format) {
+  if (value === null || value === undefined || value === '') return '';
+  if (typeof value === 'string') return value;
+  if (typeof value === 'boolean') return value ? 'TRUE' : 'FALSE';
+  if (typeof value === 'number' && !Number.isFinite(value)) return '#NUM!';
+  const fmt = typeof format === 'string' ? format.trim() : '';
+  if (fmt === '' || /^general$/i.test(fmt) || fmt === '@') return formatGeneral(value);
+  const sections = fmt.split(';');
+  if (value instanceof DateValue) {
+    return isDateFormat(sections[0]) ? formatDate(value, sections[0]) : formatGeneral(value);
+  }
+  if (typeof value !== 'number') return formatGeneral(value);
+  let section = sections[0];
+  let v = value;
+  if (value < 0 && sections.length > 1 && sections[1] !== '') {
+    section = sections[1];
+    v = -value;
+  } else if (value === 0 && sections.length > 2 && sections[2] !== '') {
+    section = sections[2];
+  }
+  if (isDateFormat(section)) return formatDate(v, section);
+  const text = formatNumber(v, section);
+  return v < 0 && section === sections[0] && !/^-/.test(text) ? `-${text}` : text;
+}
+
+module.exports = { formatValue, formatGeneral };

@@ -1,0 +1,1 @@
+"""Python-side support of Cellumo: the Excel object bridge and the editor language services."""

@@ -1,0 +1,1 @@
+"""The Excel object bridge (`ostrel`)."""
