@@ -43,7 +43,7 @@ endef
 
 build: $(VENV)/.deps
 	@mkdir -p build
-	$(call stage_build,$(BUILD_DIR),-DCMAKE_BUILD_TYPE=Release)
+	$(call stage_build,$(BUILD_DIR),-DCMAKE_BUILD_TYPE=Release -DCELLUMO_BENCH=ON)
 	@# The venv sees the staged package the way an editable install would.
 	@echo "$(abspath $(BUILD_DIR))/stage" > "$$($(PY) -c 'import sysconfig; print(sysconfig.get_path("purelib"))')/cellumo_master_dev.pth"
 

@@ -1,0 +1,62 @@
+"""Interleaved timing: medians over repeated runs, with the collector paused while sampling."""
+import gc
+import statistics
+import time
+
+
+def _sample(fn, number):
+    start = time.perf_counter()
+    for _ in range(number):
+        fn()
+    return (time.perf_counter() - start) / number
+
+
+def compare(candidates, *, repeat=15, number=1, warmup=2):
+    """Times each callable of `candidates` (name -> fn) `repeat` times, round-robin.
+
+    Runs are interleaved so that drift of the machine (another process, frequency changes) lands
+    on every candidate alike. Returns name -> list of per-call seconds. The collector is collected
+    before and disabled during each sample, so one candidate's garbage is not charged to another.
+    """
+    for fn in candidates.values():
+        for _ in range(warmup):
+            fn()
+    samples = {name: [] for name in candidates}
+    was_enabled = gc.isenabled()
+    try:
+        for _ in range(repeat):
+            for name, fn in candidates.items():
+                gc.collect()
+                gc.disable()
+                try:
+                    samples[name].append(_sample(fn, number))
+                finally:
+                    gc.enable()
+    finally:
+        if not was_enabled:
+            gc.disable()
+    return samples
+
+
+def median(values):
+    return statistics.median(values)
+
+
+def percentile(values, q):
+    ordered = sorted(values)
+    if not ordered:
+        return float("nan")
+    k = (len(ordered) - 1) * q
+    lo = int(k)
+    hi = min(lo + 1, len(ordered) - 1)
+    return ordered[lo] + (ordered[hi] - ordered[lo]) * (k - lo)
+
+
+def fmt_seconds(s):
+    if s >= 1:
+        return f"{s:.2f} s"
+    if s >= 1e-3:
+        return f"{s * 1e3:.2f} ms"
+    if s >= 1e-6:
+        return f"{s * 1e6:.2f} us"
+    return f"{s * 1e9:.0f} ns"
