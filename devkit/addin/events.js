@@ -1,0 +1,65 @@
+'use strict';
+// Worksheet events. A script registers a Python function with `sheet.onChanged.add(handler)`;
+// after every change to the sheet's cells the add-in asks the kernel to run each handler with an
+// event-arguments dictionary, as Office.js raises its events after the change is done.
+
+const { HostObject } = require('./host_object');
+const { PythonFunction } = require('./wire');
+const { RemoteError } = require('./errors');
+
+class EventHandlerResult extends HostObject {
+  constructor(source, handler) {
+    super();
+    this._source = source;
+    this._handler = handler;
+  }
+
+  remove() {
+    this._source._handlers.delete(this._handler);
+    return null;
+  }
+}
+EventHandlerResult.typeName = 'EventHandlerResult';
+
+class EventSource extends HostObject {
+  constructor(name, onError) {
+    super();
+    this._name = name;
+    this._handlers = new Set();
+    this._onError = onError;
+  }
+
+  add(handler) {
+    if (!(handler instanceof PythonFunction)) {
+      throw new RemoteError(`${this._name}.add() needs a Python function as its handler`);
+    }
+    this._handlers.add(handler);
+    return new EventHandlerResult(this, handler);
+  }
+
+  remove(handler) {
+    for (const h of this._handlers) {
+      if (h === handler || (handler instanceof PythonFunction && h.callableId === handler.callableId)) {
+        this._handlers.delete(h);
+      }
+    }
+    return null;
+  }
+
+  get handlerCount() {
+    return this._handlers.size;
+  }
+
+  // Runs every handler with `args`; failures are reported, never thrown at the change's author.
+  fire(args) {
+    for (const handler of this._handlers) {
+      Promise.resolve()
+        .then(() => handler.invoke([args]))
+        .catch((err) => this._onError(`${this._name} handler ${handler.callableId} failed: ${err.message}`));
+    }
+  }
+}
+EventSource.typeName = 'EventSource';
+EventSource.signatures = { add: ['handler'], remove: ['handler'] };
+
+module.exports = { EventSource, EventHandlerResult };
