@@ -48,10 +48,18 @@ function dateParts(value) {
   return null;
 }
 
+const MONTHS = ['January', 'February', 'March', 'April', 'May', 'June', 'July', 'August', 'September',
+  'October', 'November', 'December'];
+const DAYS = ['Sunday', 'Monday', 'Tuesday', 'Wednesday', 'Thursday', 'Friday', 'Saturday'];
+
+function weekday(p) {
+  return new Date(Date.UTC(p.year, p.month - 1, p.day)).getUTCDay();
+}
+
 function formatDate(value, pattern) {
   const p = dateParts(value);
   if (!p) return formatGeneral(value);
-  const tokens = pattern.match(/"[^"]*"|yyyy|yy|mm|m|dd|d|hh|h|ss|s|\\.|./gi) || [];
+  const tokens = pattern.match(/"[^"]*"|yyyy|yy|mmmm|mmm|mm|m|dddd|ddd|dd|d|hh|h|ss|s|\\.|./gi) || [];
   let out = '';
   let sawHour = false;
   for (const tok of tokens) {
@@ -60,6 +68,10 @@ function formatDate(value, pattern) {
     else if (tok.startsWith('\\')) out += tok.slice(1);
     else if (lower === 'yyyy') out += pad(p.year, 4);
     else if (lower === 'yy') out += pad(p.year % 100);
+    else if (lower === 'mmmm') out += MONTHS[p.month - 1];
+    else if (lower === 'mmm') out += MONTHS[p.month - 1].slice(0, 3);
+    else if (lower === 'dddd') out += DAYS[weekday(p)];
+    else if (lower === 'ddd') out += DAYS[weekday(p)].slice(0, 3);
     else if (lower === 'mm') out += sawHour ? pad(p.minute) : pad(p.month);
     else if (lower === 'm') out += sawHour ? String(p.minute) : String(p.month);
     else if (lower === 'dd') out += pad(p.day);

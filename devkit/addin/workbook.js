@@ -299,9 +299,12 @@ class Workbook extends HostObject {
   snapshot() {
     return this._sheets.map((sheet) => {
       const rect = sheet._usedRect(false);
-      if (!rect) return { name: sheet._name, address: null, values: [], text: [] };
+      if (!rect) return { name: sheet._name, address: null, rowIndex: 0, columnIndex: 0, values: [], text: [] };
       const range = new Range(sheet, rect);
-      return { name: sheet._name, address: range.address, values: range.values, text: range.text };
+      return {
+        name: sheet._name, address: range.address, rowIndex: rect.top, columnIndex: rect.left,
+        values: range.values, text: range.text,
+      };
     });
   }
 }

@@ -1,0 +1,55 @@
+"""`python -m devkit run SCRIPT`: runs a script against a fresh workbook and prints the workbook
+afterwards; `python -m devkit demo`: the guided tour of the bridge and the editor services."""
+import argparse
+import os
+import sys
+
+from .grid import format_workbook
+
+
+def _settings(pairs):
+    settings = {}
+    for pair in pairs or []:
+        name, sep, value = pair.partition("=")
+        if not sep or not name:
+            raise SystemExit(f"--setting needs NAME=VALUE, got {pair!r}")
+        settings[name] = value
+    return settings
+
+
+def run_file(path, settings=None, timeout=120.0, verbose=False, out=sys.stdout):
+    """Runs one script file in a new kernel; prints its output, its failure and the workbook.
+    Returns the process exit status."""
+    from .kernel import Kernel
+
+    with open(path, encoding="utf-8") as f:
+        source = f.read()
+    filename = os.path.abspath(path)
+    with Kernel(settings=settings, verbose=verbose) as kernel:
+        result = kernel.run_script(source, filename, timeout=timeout, echo=out is sys.stdout)
+        if out is not sys.stdout:
+            out.write(result.output)
+        if not result.ok:
+            out.write("\nThe script failed:\n" + result.error)
+        for text in kernel.callback_errors:
+            out.write("\nA callback failed: " + text.rstrip() + "\n")
+        out.write("\n" + format_workbook(kernel.snapshot()))
+    out.flush()
+    return 0 if result.ok and not kernel.callback_errors else 1
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(prog="python -m devkit", description=__doc__)
+    sub = parser.add_subparsers(dest="command", required=True)
+    run = sub.add_parser("run", help="run a script against a fresh workbook and print the workbook")
+    run.add_argument("script")
+    run.add_argument("--setting", action="append", metavar="NAME=VALUE", help="a value GetSetting(NAME) returns")
+    run.add_argument("--timeout", type=float, default=120.0, help="seconds the script may run (default 120)")
+    run.add_argument("--verbose", action="store_true", help="show every message to and from the add-in")
+    sub.add_parser("demo", help="run the example report and show the editor services on it")
+    args = parser.parse_args(argv)
+    if args.command == "run":
+        return run_file(args.script, _settings(args.setting), args.timeout, args.verbose)
+    from .demo import main as demo_main
+
+    return demo_main()
