@@ -42,6 +42,12 @@ void log_unchecked(PyObject* logger, LogLevel level, const char* fmt,
     Ref res = Ref::steal(PyObject_Call(method.get(), call_args.get(), kwargs.get()));
 }
 
+void log_message(PyObject* logger, LogLevel level, PyObject* message) {
+    if (!log_enabled(logger, level)) return;
+    Ref method = Ref::steal(PyObject_GetAttrString(logger, method_name(level)));
+    Ref res = Ref::steal(PyObject_CallOneArg(method.get(), message));
+}
+
 void log(PyObject* logger, LogLevel level, const char* fmt, std::initializer_list<PyObject*> args,
          PyObject* exc_info) {
     if (!log_enabled(logger, level)) return;

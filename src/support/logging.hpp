@@ -27,4 +27,9 @@ void log(PyObject* logger, LogLevel level, const char* fmt, std::initializer_lis
 void log_unchecked(PyObject* logger, LogLevel level, const char* fmt,
                    std::initializer_list<PyObject*> args, PyObject* exc_info = nullptr);
 
+// `logger.<level>(message)` when enabled, for a message that is already a finished text object
+// (built by concatenation): it is passed without arguments, so the logging module never applies
+// %-formatting to it and a '%' in user text stays as it is.
+void log_message(PyObject* logger, LogLevel level, PyObject* message);
+
 }  // namespace support

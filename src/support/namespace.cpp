@@ -56,4 +56,17 @@ Ref import_from(const char* module, const char* attr) {
     throw_error();
 }
 
+Ref import_from_relative(PyObject* module, const char* name, const char* attr, int level) {
+    PyObject* globals = PyModule_GetDict(module);  // borrowed, lives with the module
+    if (!globals) throw_error();
+    Ref fromlist = Ref::steal(Py_BuildValue("(s)", attr));
+    Ref rel = Ref::steal(PyUnicode_FromString(name));
+    Ref mod = Ref::steal(PyImport_ImportModuleLevelObject(rel.get(), globals, nullptr, fromlist.get(), level));
+    PyObject* value = nullptr;
+    if (check(PyObject_GetOptionalAttrString(mod.get(), attr, &value))) return Ref::steal(value);
+    Ref mod_name = Ref::steal(PyObject_GetAttrString(mod.get(), "__name__"));
+    PyErr_Format(PyExc_ImportError, "cannot import name '%s' from '%U'", attr, mod_name.get());
+    throw_error();
+}
+
 }  // namespace support

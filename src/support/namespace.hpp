@@ -32,4 +32,8 @@ Ref make_class(PyObject* module, const char* name, PyObject* bases, const char* 
 Ref import_module(const char* name);
 Ref import_from(const char* module, const char* attr);
 
+// `from <dots> name import attr` inside `module` (a relative import: `level` dots, resolved
+// against the module's own `__package__`/`__spec__`, as the statement in the module's body would).
+Ref import_from_relative(PyObject* module, const char* name, const char* attr, int level);
+
 }  // namespace support

@@ -1,0 +1,261 @@
+// Shared pieces of the editor language services: interned names, late-bound globals, calls into
+// Python with keyword arguments, logging through the module's `logger`, and the exception guards
+// that mirror `except <types>:` blocks.
+#pragma once
+
+#include <initializer_list>
+#include <utility>
+
+#include "support/args.hpp"
+#include "support/function.hpp"
+#include "support/logging.hpp"
+#include "support/namespace.hpp"
+#include "support/ref.hpp"
+
+namespace lintora {
+
+using support::Ref;
+using support::LogLevel;
+
+// Every identifier and literal the module hands to Python, interned once at initialisation.
+// (member, text)
+#define LINTORA_NAMES(X)                                              \
+    /* module globals, looked up at each use */                       \
+    X(g_logger, "logger")                                             \
+    X(g_jedi, "jedi")                                                 \
+    X(g_os, "os")                                                     \
+    X(g_sys, "sys")                                                   \
+    X(g_ast, "ast")                                                   \
+    X(g_io, "io")                                                     \
+    X(g_tempfile, "tempfile")                                         \
+    X(g_importlib, "importlib")                                       \
+    X(g_open, "open")                                                 \
+    X(g_file, "__file__")                                             \
+    X(g_pyflakes_available, "PYFLAKES_AVAILABLE")                     \
+    X(g_pylsp_available, "PYLSP_AVAILABLE")                           \
+    X(g_pyflakes_api, "pyflakes_api")                                 \
+    X(g_pyflakes_reporter, "pyflakes_reporter")                       \
+    X(g_kind_table, "JEDI_TO_MONACO_KIND")                            \
+    X(g_severity_error, "MONACO_MARKER_SEVERITY_ERROR")               \
+    X(g_severity_warning, "MONACO_MARKER_SEVERITY_WARNING")           \
+    X(g_pyflakes_pattern, "PYFLAKES_MESSAGE_PATTERN")                 \
+    X(g_alias_pattern, "IMPORT_ALIAS_PATTERN")                        \
+    /* instance attributes */                                         \
+    X(a_workspace_path, "_workspace_path")                            \
+    X(a_temp_dir, "_temp_dir")                                        \
+    X(a_python_server_path, "_python_server_path")                    \
+    X(a_stubs_path, "_stubs_path")                                    \
+    X(a_jedi_project, "_jedi_project")                                \
+    X(a_hover_mode, "_hover_mode")                                    \
+    /* methods called through self */                                 \
+    X(m_sync_modules, "sync_modules")                                 \
+    X(m_is_module_name, "_is_module_name")                            \
+    X(m_get_word_prefix, "_get_word_prefix")                          \
+    X(m_format_signature, "_format_signature")                        \
+    X(m_format_compact_hover, "_format_compact_hover")                \
+    X(m_get_type_description, "_get_type_description")                \
+    X(m_run_pyflakes, "_run_pyflakes")                                \
+    X(m_parse_pyflakes_message, "_parse_pyflakes_message")            \
+    X(m_check_unresolved_imports, "_check_unresolved_imports")        \
+    X(m_can_resolve_import, "_can_resolve_import")                    \
+    /* attributes and methods of library objects */                   \
+    X(name, "name")                                                   \
+    X(cleanup, "cleanup")                                             \
+    X(TemporaryDirectory, "TemporaryDirectory")                       \
+    X(path, "path")                                                   \
+    X(dirname, "dirname")                                             \
+    X(abspath, "abspath")                                             \
+    X(join, "join")                                                   \
+    X(exists, "exists")                                               \
+    X(remove, "remove")                                               \
+    X(isabs, "isabs")                                                 \
+    X(sep, "sep")                                                     \
+    X(Project, "Project")                                             \
+    X(added_sys_path, "added_sys_path")                               \
+    X(Script, "Script")                                               \
+    X(code, "code")                                                   \
+    X(project, "project")                                             \
+    X(line, "line")                                                   \
+    X(column, "column")                                               \
+    X(complete, "complete")                                           \
+    X(infer, "infer")                                                 \
+    X(help, "help")                                                   \
+    X(get_signatures, "get_signatures")                               \
+    X(type, "type")                                                   \
+    X(docstring, "docstring")                                         \
+    X(full_name, "full_name")                                         \
+    X(description, "description")                                     \
+    X(params, "params")                                               \
+    X(index, "index")                                                 \
+    X(to_string, "to_string")                                         \
+    X(raw, "raw")                                                     \
+    X(match, "match")                                                 \
+    X(group, "group")                                                 \
+    X(StringIO, "StringIO")                                           \
+    X(Reporter, "Reporter")                                           \
+    X(check, "check")                                                 \
+    X(seek, "seek")                                                   \
+    X(strip, "strip")                                                 \
+    X(parse, "parse")                                                 \
+    X(filename, "filename")                                           \
+    X(lineno, "lineno")                                               \
+    X(offset, "offset")                                               \
+    X(msg, "msg")                                                     \
+    X(Import, "Import")                                               \
+    X(ImportFrom, "ImportFrom")                                       \
+    X(AST, "AST")                                                     \
+    X(fields, "_fields")                                              \
+    X(names, "names")                                                 \
+    X(module, "module")                                               \
+    X(col_offset, "col_offset")                                       \
+    X(end_lineno, "end_lineno")                                       \
+    X(end_col_offset, "end_col_offset")                               \
+    X(modules, "modules")                                             \
+    X(util, "util")                                                   \
+    X(find_spec, "find_spec")                                         \
+    X(write, "write")                                                 \
+    X(close, "close")                                                 \
+    X(encoding, "encoding")                                           \
+    X(get, "get")                                                     \
+    X(startswith, "startswith")                                       \
+    /* result keys */                                                 \
+    X(k_completions, "completions")                                   \
+    X(k_error, "error")                                               \
+    X(k_label, "label")                                               \
+    X(k_kind, "kind")                                                 \
+    X(k_insert_text, "insertText")                                    \
+    X(k_detail, "detail")                                             \
+    X(k_documentation, "documentation")                               \
+    X(k_contents, "contents")                                         \
+    X(k_value, "value")                                               \
+    X(k_signatures, "signatures")                                     \
+    X(k_active_signature, "activeSignature")                          \
+    X(k_active_parameter, "activeParameter")                          \
+    X(k_parameters, "parameters")                                     \
+    X(k_diagnostics, "diagnostics")                                   \
+    X(k_start_line, "startLineNumber")                                \
+    X(k_start_column, "startColumn")                                  \
+    X(k_end_line, "endLineNumber")                                    \
+    X(k_end_column, "endColumn")                                      \
+    X(k_message, "message")                                           \
+    X(k_severity, "severity")                                         \
+    X(k_code_length, "code_length")                                   \
+    X(k_code_preview, "code_preview")                                 \
+    /* literals */                                                    \
+    X(s_editor, "<editor>")                                           \
+    X(s_compact, "compact")                                           \
+    X(s_detailed, "detailed")                                         \
+    X(s_function, "function")                                         \
+    X(s_class, "class")                                               \
+    X(s_module, "module")                                             \
+    X(s_markdown, "markdown")                                         \
+    X(s_empty, "")                                                    \
+    X(s_ellipsis, "...")                                              \
+    X(s_syntax_error, "Syntax error")                                 \
+    X(s_underscore, "_")                                              \
+    X(s_py, ".py")                                                    \
+    X(s_newline, "\n")                                                \
+    X(s_separator, "\n\n---\n\n")                                     \
+    X(s_utf8, "utf-8")                                                \
+    X(s_w, "w")
+
+struct Names {
+#define LINTORA_DECLARE(member, text) PyObject* member = nullptr;
+    LINTORA_NAMES(LINTORA_DECLARE)
+#undef LINTORA_DECLARE
+};
+
+// Filled by init_names during module initialisation; the strings live for the process.
+extern Names N;
+void init_names();
+void forget_names();
+
+// --- plain calls --------------------------------------------------------------------------------
+
+inline Ref getattr(PyObject* o, PyObject* name) { return Ref::steal(PyObject_GetAttr(o, name)); }
+inline void setattr(PyObject* o, PyObject* name, PyObject* v) {
+    support::check(PyObject_SetAttr(o, name, v));
+}
+// `hasattr(o, name)`: only AttributeError means "no"; anything else propagates. Returns the value.
+Ref getattr_optional(PyObject* o, PyObject* name);
+
+// A module global looked up at each use, as Python code in the module would see it.
+inline Ref global(PyObject* module, PyObject* name) { return support::lookup_global(module, name); }
+
+struct Kw {
+    PyObject* name;
+    PyObject* value;
+};
+
+Ref call(PyObject* callable, std::initializer_list<PyObject*> args, std::initializer_list<Kw> kw = {});
+// `o.name(*args, **kw)`; methods of `self` go through here so a subclass or patch takes effect.
+Ref call_method(PyObject* o, PyObject* name, std::initializer_list<PyObject*> args,
+                std::initializer_list<Kw> kw = {});
+
+// --- values -------------------------------------------------------------------------------------
+
+inline Ref str(PyObject* o) { return Ref::steal(PyObject_Str(o)); }
+inline Ref text(const char* s) { return Ref::steal(PyUnicode_FromString(s)); }
+inline Ref integer(long v) { return Ref::steal(PyLong_FromLong(v)); }
+inline Ref add(PyObject* a, PyObject* b) { return Ref::steal(PyNumber_Add(a, b)); }
+inline Ref new_list() { return Ref::steal(PyList_New(0)); }
+inline void append(PyObject* list, PyObject* item) { support::check(PyList_Append(list, item)); }
+inline void set_item(PyObject* dict, PyObject* key, PyObject* value) {
+    support::check(PyDict_SetItem(dict, key, value));
+}
+// `a == b`
+inline bool equal(PyObject* a, PyObject* b) {
+    return support::check(PyObject_RichCompareBool(a, b, Py_EQ)) != 0;
+}
+inline Ref length(PyObject* o) {
+    Py_ssize_t n = PyObject_Length(o);
+    if (n < 0) support::throw_error();
+    return Ref::steal(PyLong_FromSsize_t(n));
+}
+// A dict with the keys in the given order.
+Ref make_dict(std::initializer_list<Kw> items);
+// `a or b`
+inline Ref either(Ref a, PyObject* b) { return support::truthy(a.get()) ? std::move(a) : Ref::borrow(b); }
+// The sign of an int compared with `bound` (-1, 0, 1), without overflow.
+int compare_int(PyObject* value, long bound);
+// "```python\n" + text + "\n```"
+Ref fenced_block(PyObject* text);
+
+// --- logging through the late-bound `logger` --------------------------------------------------
+
+void lsp_log(PyObject* module, LogLevel level, const char* fmt, std::initializer_list<PyObject*> args = {},
+         PyObject* exc_info = nullptr);
+void lsp_log_message(PyObject* module, LogLevel level, PyObject* message);
+// The logger when `level` is enabled on it, else an empty Ref (for costly arguments).
+Ref logger_if_enabled(PyObject* module, LogLevel level);
+
+// --- except clauses -----------------------------------------------------------------------------
+
+// Runs `body`; when it raises an exception matching one of `types`, runs `handler(exc)` with the
+// exception object instead and returns what it returns. Other exceptions, such as
+// KeyboardInterrupt under an `Exception` guard, pass through unchanged.
+template <class Body, class Handler>
+auto guard(std::initializer_list<PyObject*> types, Body&& body, Handler&& handler) -> decltype(body()) {
+    try {
+        return body();
+    } catch (const support::PyErrorSet&) {
+        support::CaughtError err;
+        bool caught = false;
+        for (PyObject* t : types) caught = caught || err.matches(t);
+        if (!caught) err.rethrow();
+        return handler(err.get());
+    }
+}
+
+// --- shared request steps -----------------------------------------------------------------------
+
+// The request methods' ValueErrors for a bad position ("line must be ...", "column must be ...").
+void validate_position(PyObject* line, PyObject* column);
+// Writes the request's modules when either mapping is non-empty (script preparation, step 1).
+void sync_request_modules(PyObject* self, PyObject* modules, PyObject* dirty_files);
+// Chooses the script path and creates the jedi.Script (script preparation, steps 2 and 3).
+Ref make_script(PyObject* module, PyObject* self, PyObject* code, PyObject* path);
+// `{"line": line, "column": column}` as keywords of a jedi call.
+Ref call_at(PyObject* script, PyObject* method, PyObject* line, PyObject* column);
+
+}  // namespace lintora

@@ -1,0 +1,214 @@
+// Completion requests: jedi's completions at the cursor as Monaco completion items.
+#include "lintora/common.hpp"
+#include "lintora/methods.hpp"
+
+namespace lintora {
+namespace {
+
+using support::ArgType;
+using support::ArgValues;
+using support::Default;
+using support::truthy;
+
+constexpr Py_ssize_t kPreviewLength = 100;
+constexpr Py_ssize_t kSampleLabels = 5;
+
+bool starts_with_underscore(PyObject* s) {
+    if (PyUnicode_Check(s)) return PyUnicode_GET_LENGTH(s) > 0 && PyUnicode_READ_CHAR(s, 0) == '_';
+    return truthy(call_method(s, N.startswith, {N.s_underscore}).get());
+}
+
+Ref error_result(PyObject* message) {
+    Ref empty = new_list();
+    return make_dict({{N.k_completions, empty.get()}, {N.k_error, message}});
+}
+
+// The line `line` (1-based) of `code`, or an empty Ref when there is no such line.
+Ref line_of(PyObject* code, PyObject* line) {
+    Ref lines = Ref::steal(PyUnicode_Split(code, N.s_newline, -1));
+    if (compare_int(line, 1) < 0 || compare_int(line, static_cast<long>(PyList_GET_SIZE(lines.get()))) > 0) {
+        return Ref();
+    }
+    const Py_ssize_t index = PyLong_AsSsize_t(line) - 1;
+    return Ref::borrow(PyList_GET_ITEM(lines.get(), index));
+}
+
+// `text[:column]` with slice semantics (a negative column counts from the end).
+Ref slice_to(PyObject* text, PyObject* column) {
+    const Py_ssize_t stop = PyNumber_AsSsize_t(column, nullptr);  // clamps huge values, as slicing does
+    if (stop == -1 && PyErr_Occurred()) support::throw_error();
+    return Ref::steal(PySequence_GetSlice(text, 0, stop));
+}
+
+// True when the text before the cursor ends in the alias part of an import, where nothing useful
+// can be offered.
+bool in_import_alias(PyObject* module, PyObject* code, PyObject* line, PyObject* column) {
+    Ref current = line_of(code, line);
+    if (!current) return false;
+    Ref before = slice_to(current.get(), column);
+    Ref pattern = global(module, N.g_alias_pattern);
+    Ref found = call_method(pattern.get(), N.match, {before.get()});
+    return found.get() != Py_None;
+}
+
+Ref kind_of(PyObject* table, PyObject* type) {
+    Ref fallback = integer(4);
+    if (PyDict_CheckExact(table)) {
+        PyObject* found = nullptr;
+        if (support::check(PyDict_GetItemRef(table, type, &found))) return Ref::steal(found);
+        return fallback;
+    }
+    return call_method(table, N.get, {type, fallback.get()});
+}
+
+Ref make_item(PyObject* self, PyObject* table, PyObject* completion, PyObject* name) {
+    Ref type = getattr(completion, N.type);
+    Ref kind = kind_of(table, type.get());
+    Ref item = make_dict({{N.k_label, name}, {N.k_kind, kind.get()}, {N.k_insert_text, name}});
+    if (equal(type.get(), N.s_function)) {
+        guard(
+            {PyExc_Exception},
+            [&] {
+                Ref signatures = call_method(completion, N.get_signatures, {});
+                if (truthy(signatures.get())) {
+                    Ref zero = integer(0);
+                    Ref first = Ref::steal(PyObject_GetItem(signatures.get(), zero.get()));
+                    Ref detail = call_method(self, N.m_format_signature, {first.get()});
+                    set_item(item.get(), N.k_detail, detail.get());
+                }
+                return 0;
+            },
+            [](PyObject*) { return 0; });
+    }
+    guard(
+        {PyExc_Exception},
+        [&] {
+            Ref doc = call_method(completion, N.docstring, {});
+            if (truthy(doc.get())) set_item(item.get(), N.k_documentation, doc.get());
+            return 0;
+        },
+        [](PyObject*) { return 0; });
+    return item;
+}
+
+void log_sample(PyObject* module, PyObject* items) {
+    Ref logger = logger_if_enabled(module, LogLevel::Debug);
+    if (!logger) return;
+    const Py_ssize_t n = PyList_GET_SIZE(items);
+    Ref labels = new_list();
+    for (Py_ssize_t i = 0; i < n && i < kSampleLabels; ++i) {
+        Ref label = Ref::steal(PyObject_GetItem(PyList_GET_ITEM(items, i), N.k_label));
+        append(labels.get(), label.get());
+    }
+    PyObject* more = n > kSampleLabels ? N.s_ellipsis : N.s_empty;
+    support::log_unchecked(logger.get(), LogLevel::Debug, "[LSP] Sample completions: %s%s", {labels.get(), more});
+}
+
+Ref completions_body(PyObject* module, const ArgValues& a) {
+    PyObject* self = a[0];
+    PyObject* code = a[1];
+    PyObject* line = a[2];
+    PyObject* column = a[3];
+    if (!PyUnicode_Check(code)) support::raise(PyExc_ValueError, "code must be a string");
+    validate_position(line, column);
+
+    if (in_import_alias(module, code, line, column)) {
+        lsp_log(module, LogLevel::Debug, "[LSP] In import alias context, returning empty completions");
+        return error_result(Py_None);
+    }
+
+    sync_request_modules(self, a[5], a[6]);
+    Ref prefix = call_method(self, N.m_get_word_prefix, {code, line, column});
+    const bool show_underscores = starts_with_underscore(prefix.get());
+    Ref script = make_script(module, self, code, a[4]);
+    Ref completions = call_at(script.get(), N.complete, line, column);
+    Ref count = length(completions.get());
+    lsp_log(module, LogLevel::Debug, "[LSP] Jedi returned %d completions", {count.get()});
+
+    Ref table = global(module, N.g_kind_table);
+    Ref items = new_list();
+    Ref it = Ref::steal(PyObject_GetIter(completions.get()));
+    while (Ref completion = Ref::steal_or_null(PyIter_Next(it.get()))) {
+        Ref name = getattr(completion.get(), N.name);
+        if (!show_underscores && starts_with_underscore(name.get())) continue;
+        Ref item = make_item(self, table.get(), completion.get(), name.get());
+        append(items.get(), item.get());
+    }
+    if (PyErr_Occurred()) support::throw_error();
+
+    Ref response = make_dict({{N.k_completions, items.get()}, {N.k_error, Py_None}});
+    Ref returned = length(items.get());
+    lsp_log(module, LogLevel::Debug, "[LSP] Response: %d completions returned", {returned.get()});
+    if (PyList_GET_SIZE(items.get()) > 0) log_sample(module, items.get());
+    return response;
+}
+
+Ref get_completions_impl(PyObject* module, const ArgValues& a) {
+    PyObject* code = a[1];
+    if (Ref logger = logger_if_enabled(module, LogLevel::Debug)) {
+        Ref code_length = length(code);
+        Ref preview = PyUnicode_GET_LENGTH(code) <= kPreviewLength
+                          ? Ref::borrow(code)
+                          : Ref::steal(PyUnicode_Substring(code, 0, kPreviewLength));
+        Ref summary = make_dict({{N.line, a[2]},
+                                 {N.column, a[3]},
+                                 {N.path, a[4]},
+                                 {N.k_code_length, code_length.get()},
+                                 {N.k_code_preview, preview.get()}});
+        support::log_unchecked(logger.get(), LogLevel::Debug, "[LSP] Request: get_completions %s", {summary.get()});
+    }
+    return guard(
+        {PyExc_Exception}, [&] { return completions_body(module, a); },
+        [&](PyObject* e) {
+            Ref message = str(e);
+            lsp_log(module, LogLevel::Error, "[LSP] Error in get_completions: %s", {message.get()});
+            return error_result(message.get());
+        });
+}
+
+// The trailing identifier-like run before the cursor: what `[a-zA-Z_][a-zA-Z0-9_]*$` finds.
+Ref get_word_prefix_impl(PyObject*, const ArgValues& a) {
+    Ref current = line_of(a[1], a[2]);
+    if (!current) return Ref::borrow(N.s_empty);
+    Ref before = slice_to(current.get(), a[3]);
+    PyObject* s = before.get();
+    const Py_ssize_t end = PyUnicode_GET_LENGTH(s);
+    auto word_char = [](Py_UCS4 c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+    };
+    Py_ssize_t start = end;
+    while (start > 0 && word_char(PyUnicode_READ_CHAR(s, start - 1))) --start;
+    while (start < end && PyUnicode_READ_CHAR(s, start) >= '0' && PyUnicode_READ_CHAR(s, start) <= '9') ++start;
+    if (start == end) return Ref::borrow(N.s_empty);
+    return Ref::steal(PyUnicode_Substring(s, start, end));
+}
+
+}  // namespace
+
+const support::FunctionDef get_completions_def{
+    "get_completions", "Lintora.get_completions",
+    "Completion items at the cursor (1-based line, 0-based column) in Monaco's shape.",
+    support::Signature("get_completions", {{"self"},
+                                           {"code", ArgType::Str},
+                                           {"line", ArgType::Int},
+                                           {"column", ArgType::Int},
+                                           {"path", ArgType::Str, Default::None},
+                                           {"modules", ArgType::Dict, Default::None},
+                                           {"dirty_files", ArgType::Dict, Default::None}}),
+    get_completions_impl,
+    {{"code", "str"},
+     {"line", "int"},
+     {"column", "int"},
+     {"path", "Optional[str]"},
+     {"modules", "Optional[Dict[str, str]]"},
+     {"dirty_files", "Optional[Dict[str, str]]"},
+     {"return", "Dict[str, Any]"}}};
+
+const support::FunctionDef get_word_prefix_def{
+    "_get_word_prefix", "Lintora._get_word_prefix", "The identifier being typed before the cursor.",
+    support::Signature("_get_word_prefix",
+                       {{"self"}, {"code", ArgType::Str}, {"line", ArgType::Int}, {"column", ArgType::Int}}),
+    get_word_prefix_impl,
+    {{"code", "str"}, {"line", "int"}, {"column", "int"}, {"return", "str"}}};
+
+}  // namespace lintora

@@ -1,0 +1,255 @@
+// Diagnostics: syntax errors from Python's parser, pyflakes' warnings and the unresolved-import
+// check, as Monaco markers sorted by severity.
+#include <algorithm>
+#include <vector>
+
+#include "lintora/common.hpp"
+#include "lintora/methods.hpp"
+
+namespace lintora {
+namespace {
+
+using support::ArgType;
+using support::ArgValues;
+using support::Default;
+using support::truthy;
+
+Ref diagnostics_result(PyObject* diagnostics, PyObject* error) {
+    return make_dict({{N.k_diagnostics, diagnostics}, {N.k_error, error}});
+}
+
+Ref marker(PyObject* line, PyObject* start, PyObject* end, PyObject* message, PyObject* severity) {
+    return make_dict({{N.k_start_line, line},
+                      {N.k_start_column, start},
+                      {N.k_end_line, line},
+                      {N.k_end_column, end},
+                      {N.k_message, message},
+                      {N.k_severity, severity}});
+}
+
+// `e.<name> or fallback`
+Ref attr_or(PyObject* e, PyObject* name, PyObject* fallback) { return either(getattr(e, name), fallback); }
+
+Ref syntax_error_marker(PyObject* module, PyObject* e) {
+    Ref one = integer(1);
+    Ref lineno = attr_or(e, N.lineno, one.get());
+    Ref offset = attr_or(e, N.offset, one.get());
+    Ref msg = attr_or(e, N.msg, N.s_syntax_error);
+    Ref end = add(offset.get(), one.get());
+    Ref severity = global(module, N.g_severity_error);
+    Ref diag = marker(lineno.get(), offset.get(), end.get(), msg.get(), severity.get());
+    lsp_log(module, LogLevel::Debug, "[LSP] Syntax error at line %d, col %d: %s", {lineno.get(), offset.get(), msg.get()});
+    return diag;
+}
+
+void extend(PyObject* list, PyObject* more) {
+    Ref same = Ref::steal(PySequence_InPlaceConcat(list, more));
+}
+
+// `diagnostics.sort(key=lambda d: d.get("severity", 0), reverse=True)`: stable, so markers of
+// equal severity keep the order in which they were gathered.
+void sort_by_severity(PyObject* diagnostics) {
+    const Py_ssize_t n = PyList_GET_SIZE(diagnostics);
+    if (n < 2) return;
+    std::vector<Ref> keys;
+    keys.reserve(static_cast<std::size_t>(n));
+    Ref zero = integer(0);
+    bool all_small_ints = true;
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        Ref d = Ref::steal(PyList_GetItemRef(diagnostics, i));
+        Ref key;
+        if (PyDict_Check(d.get())) {
+            PyObject* found = nullptr;
+            key = support::check(PyDict_GetItemRef(d.get(), N.k_severity, &found)) ? Ref::steal(found) : zero.dup();
+        } else {
+            key = call_method(d.get(), N.get, {N.k_severity, zero.get()});
+        }
+        if (!PyLong_CheckExact(key.get())) all_small_ints = false;
+        keys.push_back(std::move(key));
+    }
+    if (PyList_GET_SIZE(diagnostics) != n) support::raise(PyExc_ValueError, "list modified during sort");
+
+    std::vector<Py_ssize_t> order(static_cast<std::size_t>(n));
+    for (Py_ssize_t i = 0; i < n; ++i) order[static_cast<std::size_t>(i)] = i;
+    if (all_small_ints) {
+        std::vector<long> values(static_cast<std::size_t>(n));
+        for (Py_ssize_t i = 0; i < n; ++i) {
+            int overflow = 0;
+            values[static_cast<std::size_t>(i)] = PyLong_AsLongAndOverflow(keys[static_cast<std::size_t>(i)].get(), &overflow);
+            if (overflow) all_small_ints = false;
+        }
+        if (all_small_ints) {
+            std::stable_sort(order.begin(), order.end(),
+                             [&](Py_ssize_t x, Py_ssize_t y) { return values[static_cast<std::size_t>(y)] < values[static_cast<std::size_t>(x)]; });
+        }
+    }
+    if (!all_small_ints) {
+        // Any comparable keys, compared the way Python's sort does; a failed comparison unwinds
+        // through the sort (it holds only indices) and leaves the list untouched.
+        std::stable_sort(order.begin(), order.end(), [&](Py_ssize_t x, Py_ssize_t y) {
+            return support::check(PyObject_RichCompareBool(keys[static_cast<std::size_t>(y)].get(),
+                                                            keys[static_cast<std::size_t>(x)].get(), Py_LT)) != 0;
+        });
+    }
+
+    std::vector<Ref> items;
+    items.reserve(static_cast<std::size_t>(n));
+    for (Py_ssize_t i = 0; i < n; ++i) items.push_back(Ref::steal(PyList_GetItemRef(diagnostics, i)));
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        support::check(PyList_SetItem(diagnostics, i, items[static_cast<std::size_t>(order[static_cast<std::size_t>(i)])].dup().release()));
+    }
+}
+
+Ref diagnostics_body(PyObject* module, const ArgValues& a) {
+    PyObject* self = a[0];
+    PyObject* code = a[1];
+    PyObject* module_name = a[2];
+    if (!PyUnicode_Check(code)) support::raise(PyExc_ValueError, "code must be a string");
+    Ref diagnostics = new_list();
+    Ref filename = module_name != Py_None && truthy(module_name)
+                       ? Ref::steal(PyUnicode_FromFormat("<%U>", module_name))
+                       : Ref::borrow(N.s_editor);
+
+    Ref ast = global(module, N.g_ast);
+    const bool syntax_ok = guard(
+        {PyExc_SyntaxError},
+        [&] {
+            Ref tree = call_method(ast.get(), N.parse, {code}, {{N.filename, filename.get()}});
+            return true;
+        },
+        [&](PyObject* e) {
+            Ref diag = syntax_error_marker(module, e);
+            append(diagnostics.get(), diag.get());
+            return false;
+        });
+
+    if (syntax_ok) {
+        Ref pyflakes_available = global(module, N.g_pyflakes_available);
+        if (truthy(pyflakes_available.get())) {
+            Ref found = call_method(self, N.m_run_pyflakes, {code, filename.get()});
+            extend(diagnostics.get(), found.get());
+        }
+        Ref imports = call_method(self, N.m_check_unresolved_imports, {code, module_name});
+        extend(diagnostics.get(), imports.get());
+    }
+    sort_by_severity(diagnostics.get());
+    return diagnostics_result(diagnostics.get(), Py_None);
+}
+
+Ref get_diagnostics_impl(PyObject* module, const ArgValues& a) {
+    if (Ref logger = logger_if_enabled(module, LogLevel::Debug)) {
+        Ref code_length = length(a[1]);
+        support::log_unchecked(logger.get(), LogLevel::Debug, "[LSP] Request: get_diagnostics, code_length=%d",
+                               {code_length.get()});
+    }
+    return guard(
+        {PyExc_Exception}, [&] { return diagnostics_body(module, a); },
+        [&](PyObject* e) {
+            Ref message = str(e);
+            lsp_log(module, LogLevel::Error, "[LSP] Error in get_diagnostics: %s", {message.get()});
+            Ref empty = new_list();
+            return diagnostics_result(empty.get(), message.get());
+        });
+}
+
+// Every line pyflakes wrote to `stream` that parses as a message becomes a marker of `severity`.
+void collect(PyObject* self, PyObject* stream, PyObject* severity, PyObject* diagnostics) {
+    Ref zero = integer(0);
+    call_method(stream, N.seek, {zero.get()});
+    Ref it = Ref::steal(PyObject_GetIter(stream));
+    while (Ref line = Ref::steal_or_null(PyIter_Next(it.get()))) {
+        Ref stripped = call_method(line.get(), N.strip, {});
+        Ref diag = call_method(self, N.m_parse_pyflakes_message, {stripped.get(), severity});
+        if (diag.get() != Py_None) append(diagnostics, diag.get());
+    }
+    if (PyErr_Occurred()) support::throw_error();
+}
+
+Ref run_pyflakes_impl(PyObject* module, const ArgValues& a) {
+    PyObject* self = a[0];
+    Ref diagnostics = new_list();
+    guard(
+        {PyExc_Exception},
+        [&] {
+            Ref io = global(module, N.g_io);
+            Ref warning_stream = call_method(io.get(), N.StringIO, {});
+            Ref error_stream = call_method(io.get(), N.StringIO, {});
+            Ref reporter_module = global(module, N.g_pyflakes_reporter);
+            Ref reporter = call_method(reporter_module.get(), N.Reporter, {warning_stream.get(), error_stream.get()});
+            Ref api = global(module, N.g_pyflakes_api);
+            call_method(api.get(), N.check, {a[1], a[2], reporter.get()});
+            Ref warning = global(module, N.g_severity_warning);
+            collect(self, warning_stream.get(), warning.get(), diagnostics.get());
+            Ref error = global(module, N.g_severity_error);
+            collect(self, error_stream.get(), error.get(), diagnostics.get());
+            Ref count = length(diagnostics.get());
+            lsp_log(module, LogLevel::Debug, "[LSP] Pyflakes returned %d diagnostics", {count.get()});
+            return 0;
+        },
+        [&](PyObject* e) {
+            lsp_log(module, LogLevel::Warning, "[LSP] Pyflakes check failed: %s", {e});
+            return 0;
+        });
+    return diagnostics;
+}
+
+// Length of the name in single quotes that starts `msg` (what `^'([^']+)'` captures), or 0.
+Py_ssize_t quoted_name_length(PyObject* msg) {
+    if (!PyUnicode_Check(msg)) return 0;
+    const Py_ssize_t n = PyUnicode_GET_LENGTH(msg);
+    if (n < 3 || PyUnicode_READ_CHAR(msg, 0) != '\'') return 0;
+    const Py_ssize_t close = PyUnicode_FindChar(msg, '\'', 1, n, 1);
+    if (close == -2) support::throw_error();
+    return close > 1 ? close - 1 : 0;
+}
+
+Ref parse_pyflakes_message_impl(PyObject* module, const ArgValues& a) {
+    PyObject* message = a[1];
+    PyObject* severity = a[2];
+    if (PyUnicode_GET_LENGTH(message) == 0) return support::none();
+    return guard(
+        {PyExc_Exception},
+        [&] {
+            Ref pattern = global(module, N.g_pyflakes_pattern);
+            Ref match = call_method(pattern.get(), N.match, {message});
+            if (match.get() == Py_None) return support::none();
+            Ref two = integer(2), three = integer(3), four = integer(4);
+            Ref line_text = call_method(match.get(), N.group, {two.get()});
+            Ref lineno = Ref::steal(PyNumber_Long(line_text.get()));
+            Ref column_text = call_method(match.get(), N.group, {three.get()});
+            Ref colno = column_text.get() != Py_None && truthy(column_text.get())
+                            ? Ref::steal(PyNumber_Long(column_text.get()))
+                            : integer(1);
+            Ref msg = call_method(match.get(), N.group, {four.get()});
+            // The marker is as wide as a quoted name at the start of the message, else one character.
+            const Py_ssize_t width = quoted_name_length(msg.get());
+            Ref width_obj = Ref::steal(PyLong_FromSsize_t(width ? width : 1));
+            Ref end = add(colno.get(), width_obj.get());
+            return marker(lineno.get(), colno.get(), end.get(), msg.get(), severity);
+        },
+        [&](PyObject* e) {
+            lsp_log(module, LogLevel::Debug, "[LSP] Failed to parse pyflakes message '%s': %s", {message, e});
+            return support::none();
+        });
+}
+
+}  // namespace
+
+const support::FunctionDef get_diagnostics_def{
+    "get_diagnostics", "Lintora.get_diagnostics",
+    "Syntax errors, pyflakes warnings and unresolved imports as Monaco markers.",
+    support::Signature("get_diagnostics", {{"self"}, {"code", ArgType::Str}, {"module_name", ArgType::Str, Default::None}}),
+    get_diagnostics_impl, {{"code", "str"}, {"module_name", "Optional[str]"}, {"return", "Dict[str, Any]"}}};
+
+const support::FunctionDef run_pyflakes_def{
+    "_run_pyflakes", "Lintora._run_pyflakes", "Pyflakes' warnings and errors for the buffer as markers.",
+    support::Signature("_run_pyflakes", {{"self"}, {"code", ArgType::Str}, {"filename", ArgType::Str}}),
+    run_pyflakes_impl, {{"code", "str"}, {"filename", "str"}, {"return", "List[Dict[str, Any]]"}}};
+
+const support::FunctionDef parse_pyflakes_message_def{
+    "_parse_pyflakes_message", "Lintora._parse_pyflakes_message",
+    "One marker from one line of pyflakes output, or None.",
+    support::Signature("_parse_pyflakes_message", {{"self"}, {"message", ArgType::Str}, {"severity", ArgType::Int}}),
+    parse_pyflakes_message_impl, {{"message", "str"}, {"severity", "int"}, {"return", "Optional[Dict[str, Any]]"}}};
+
+}  // namespace lintora

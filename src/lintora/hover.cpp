@@ -1,0 +1,229 @@
+// Hover requests: Markdown describing what jedi infers under the cursor, compact or detailed,
+// with jedi's help lookup when inference finds nothing.
+#include "lintora/common.hpp"
+#include "lintora/methods.hpp"
+
+namespace lintora {
+namespace {
+
+using support::ArgType;
+using support::ArgValues;
+using support::Default;
+using support::truthy;
+
+Ref hover_result(PyObject* contents, PyObject* error) {
+    return make_dict({{N.k_contents, contents}, {N.k_error, error}});
+}
+
+Ref markdown_result(PyObject* parts) {
+    Ref value = Ref::steal(PyUnicode_Join(N.s_separator, parts));
+    Ref contents = make_dict({{N.k_kind, N.s_markdown}, {N.k_value, value.get()}});
+    return hover_result(contents.get(), Py_None);
+}
+
+// `prefix + str(name) + str(self._format_signature(first signature))`, or without the signature
+// when there is none or getting it fails.
+Ref function_text(PyObject* self, PyObject* definition, const char* prefix, PyObject* name) {
+    return guard(
+        {PyExc_Exception},
+        [&] {
+            Ref signatures = call_method(definition, N.get_signatures, {});
+            if (!truthy(signatures.get())) return Ref::steal(PyUnicode_FromFormat("%s%S", prefix, name));
+            Ref zero = integer(0);
+            Ref first = Ref::steal(PyObject_GetItem(signatures.get(), zero.get()));
+            Ref formatted = call_method(self, N.m_format_signature, {first.get()});
+            return Ref::steal(PyUnicode_FromFormat("%s%S%S", prefix, name, formatted.get()));
+        },
+        [&](PyObject*) { return Ref::steal(PyUnicode_FromFormat("%s%S", prefix, name)); });
+}
+
+// Appends `definition.docstring()` as a part of its own when it is non-empty; a failing
+// docstring only drops itself.
+void append_docstring(PyObject* parts, PyObject* definition) {
+    guard(
+        {PyExc_Exception},
+        [&] {
+            Ref doc = call_method(definition, N.docstring, {});
+            if (truthy(doc.get())) append(parts, doc.get());
+            return 0;
+        },
+        [](PyObject*) { return 0; });
+}
+
+Ref detailed_block(PyObject* self, PyObject* definition) {
+    Ref full_name = getattr(definition, N.full_name);
+    if (!truthy(full_name.get())) full_name = getattr(definition, N.name);
+    Ref def_type = getattr(definition, N.type);
+    Ref body;
+    if (equal(def_type.get(), N.s_function)) {
+        body = function_text(self, definition, "", full_name.get());
+    } else if (equal(def_type.get(), N.s_class)) {
+        body = Ref::steal(PyUnicode_FromFormat("class %S", full_name.get()));
+    } else if (equal(def_type.get(), N.s_module)) {
+        body = Ref::steal(PyUnicode_FromFormat("module %S", full_name.get()));
+    } else {
+        Ref description = call_method(self, N.m_get_type_description, {definition, def_type.get()});
+        body = Ref::steal(PyUnicode_FromFormat("%S: %S", full_name.get(), description.get()));
+    }
+    return fenced_block(body.get());
+}
+
+Ref help_fallback(PyObject* module, PyObject* script, PyObject* line, PyObject* column) {
+    lsp_log(module, LogLevel::Debug, "[LSP] infer() returned empty, trying help() as fallback");
+    Ref found = guard(
+        {PyExc_Exception},
+        [&]() -> Ref {
+            Ref results = call_at(script, N.help, line, column);
+            if (!truthy(results.get())) return Ref();
+            Ref parts = new_list();
+            Ref it = Ref::steal(PyObject_GetIter(results.get()));
+            while (Ref h = Ref::steal_or_null(PyIter_Next(it.get()))) {
+                Ref name = either(getattr(h.get(), N.name), N.s_empty);
+                Ref desc = getattr_optional(h.get(), N.description);
+                if (!desc) desc = Ref::borrow(N.s_empty);
+                if (truthy(name.get())) {
+                    Ref body = truthy(desc.get())
+                                   ? Ref::steal(PyUnicode_FromFormat("(%S) %S", desc.get(), name.get()))
+                                   : str(name.get());
+                    Ref block = fenced_block(body.get());
+                    append(parts.get(), block.get());
+                }
+                append_docstring(parts.get(), h.get());
+            }
+            if (PyErr_Occurred()) support::throw_error();
+            if (PyList_GET_SIZE(parts.get()) == 0) return Ref();
+            Ref result = markdown_result(parts.get());
+            Ref count = length(results.get());
+            lsp_log(module, LogLevel::Debug, "[LSP] Hover (from help()): found %d results", {count.get()});
+            return result;
+        },
+        [&](PyObject* e) {
+            lsp_log(module, LogLevel::Debug, "[LSP] help() fallback failed: %s", {e});
+            return Ref();
+        });
+    if (found) return found;
+    lsp_log(module, LogLevel::Debug, "[LSP] No type information found for hover");
+    return hover_result(Py_None, Py_None);
+}
+
+Ref hover_body(PyObject* module, const ArgValues& a) {
+    PyObject* self = a[0];
+    PyObject* code = a[1];
+    PyObject* line = a[2];
+    PyObject* column = a[3];
+    if (!PyUnicode_Check(code)) support::raise(PyExc_ValueError, "code must be a string");
+    validate_position(line, column);
+    sync_request_modules(self, a[5], a[6]);
+    Ref script = make_script(module, self, code, a[4]);
+    Ref inferred = call_at(script.get(), N.infer, line, column);
+    if (!truthy(inferred.get())) return help_fallback(module, script.get(), line, column);
+
+    Ref parts = new_list();
+    Ref it = Ref::steal(PyObject_GetIter(inferred.get()));
+    while (Ref definition = Ref::steal_or_null(PyIter_Next(it.get()))) {
+        Ref mode = getattr(self, N.a_hover_mode);
+        if (equal(mode.get(), N.s_compact)) {
+            Ref compact = call_method(self, N.m_format_compact_hover, {definition.get()});
+            if (truthy(compact.get())) append(parts.get(), compact.get());
+            continue;
+        }
+        Ref block = detailed_block(self, definition.get());
+        append(parts.get(), block.get());
+        append_docstring(parts.get(), definition.get());
+    }
+    if (PyErr_Occurred()) support::throw_error();
+
+    Ref contents_text = PyList_GET_SIZE(parts.get()) > 0 ? Ref::steal(PyUnicode_Join(N.s_separator, parts.get()))
+                                                         : support::none();
+    Ref count = length(inferred.get());
+    lsp_log(module, LogLevel::Debug, "[LSP] Hover: found %d definitions", {count.get()});
+    if (!truthy(contents_text.get())) return hover_result(Py_None, Py_None);
+    Ref contents = make_dict({{N.k_kind, N.s_markdown}, {N.k_value, contents_text.get()}});
+    return hover_result(contents.get(), Py_None);
+}
+
+Ref get_hover_impl(PyObject* module, const ArgValues& a) {
+    lsp_log(module, LogLevel::Debug, "[LSP] Request: get_hover line=%d, column=%d, path=%s", {a[2], a[3], a[4]});
+    return guard(
+        {PyExc_Exception}, [&] { return hover_body(module, a); },
+        [&](PyObject* e) {
+            Ref message = str(e);
+            lsp_log(module, LogLevel::Error, "[LSP] Error in get_hover: %s", {message.get()});
+            return hover_result(Py_None, message.get());
+        });
+}
+
+Ref format_compact_hover_impl(PyObject* module, const ArgValues& a) {
+    PyObject* self = a[0];
+    PyObject* definition = a[1];
+    return guard(
+        {PyExc_Exception},
+        [&] {
+            Ref name = either(getattr(definition, N.name), N.s_empty);
+            Ref def_type = getattr(definition, N.type);
+            Ref body;
+            if (equal(def_type.get(), N.s_function)) {
+                body = function_text(self, definition, "(function) ", name.get());
+            } else if (equal(def_type.get(), N.s_class)) {
+                body = Ref::steal(PyUnicode_FromFormat("(class) %S", name.get()));
+            } else if (equal(def_type.get(), N.s_module)) {
+                body = Ref::steal(PyUnicode_FromFormat("(module) %S", name.get()));
+            } else {
+                Ref description = call_method(self, N.m_get_type_description, {definition, def_type.get()});
+                body = Ref::steal(
+                    PyUnicode_FromFormat("(%S) %S: %S", def_type.get(), name.get(), description.get()));
+            }
+            return fenced_block(body.get());
+        },
+        [&](PyObject* e) {
+            if (Ref logger = logger_if_enabled(module, LogLevel::Debug)) {
+                Ref message = Ref::steal(PyUnicode_FromFormat("[LSP] Error formatting compact hover: %S", e));
+                support::log_message(logger.get(), LogLevel::Debug, message.get());
+            }
+            return support::none();
+        });
+}
+
+Ref get_type_description_impl(PyObject*, const ArgValues& a) {
+    Ref description = getattr_optional(a[1], N.description);
+    Ref result = description && truthy(description.get()) ? std::move(description) : Ref::borrow(a[2]);
+    if (!PyUnicode_Check(result.get())) {
+        PyErr_Format(PyExc_TypeError, "Expected %s, got %.200s", "str", Py_TYPE(result.get())->tp_name);
+        support::throw_error();
+    }
+    return result;
+}
+
+}  // namespace
+
+const support::FunctionDef get_hover_def{
+    "get_hover", "Lintora.get_hover", "Markdown hover text for the symbol at the cursor.",
+    support::Signature("get_hover", {{"self"},
+                                     {"code", ArgType::Str},
+                                     {"line", ArgType::Int},
+                                     {"column", ArgType::Int},
+                                     {"path", ArgType::Str, Default::None},
+                                     {"modules", ArgType::Dict, Default::None},
+                                     {"dirty_files", ArgType::Dict, Default::None}}),
+    get_hover_impl,
+    {{"code", "str"},
+     {"line", "int"},
+     {"column", "int"},
+     {"path", "Optional[str]"},
+     {"modules", "Optional[Dict[str, str]]"},
+     {"dirty_files", "Optional[Dict[str, str]]"},
+     {"return", "Dict[str, Any]"}}};
+
+const support::FunctionDef format_compact_hover_def{
+    "_format_compact_hover", "Lintora._format_compact_hover",
+    "One fenced block: the type in parentheses, the name, then signature or description.",
+    support::Signature("_format_compact_hover", {{"self"}, {"definition"}}), format_compact_hover_impl,
+    {{"return", "Optional[str]"}}};
+
+const support::FunctionDef get_type_description_def{
+    "_get_type_description", "Lintora._get_type_description",
+    "The definition's description when it has one, else the fallback type.",
+    support::Signature("_get_type_description", {{"self"}, {"definition"}, {"fallback_type", ArgType::Str}}),
+    get_type_description_impl, {{"fallback_type", "str"}, {"return", "str"}}};
+
+}  // namespace lintora

@@ -1,0 +1,170 @@
+// The unresolved-import check: one error marker per imported module that neither the kernel, the
+// synced modules nor the import system can find.
+#include <deque>
+
+#include "lintora/common.hpp"
+#include "lintora/methods.hpp"
+
+namespace lintora {
+namespace {
+
+using support::ArgType;
+using support::ArgValues;
+using support::Default;
+using support::truthy;
+
+// Queues the child nodes of `node` the way ast.iter_child_nodes yields them. The walk is
+// breadth-first and iterative, so a deeply nested tree costs memory, not C stack.
+void push_children(std::deque<Ref>& todo, PyObject* node, PyTypeObject* ast_type) {
+    Ref fields = getattr(node, N.fields);
+    Ref it = Ref::steal(PyObject_GetIter(fields.get()));
+    while (Ref field_name = Ref::steal_or_null(PyIter_Next(it.get()))) {
+        Ref field = getattr_optional(node, field_name.get());
+        if (!field) continue;
+        if (PyObject_TypeCheck(field.get(), ast_type)) {
+            todo.push_back(std::move(field));
+        } else if (PyList_Check(field.get())) {
+            for (Py_ssize_t i = 0; i < PyList_GET_SIZE(field.get()); ++i) {
+                Ref item = Ref::steal(PyList_GetItemRef(field.get(), i));
+                if (PyObject_TypeCheck(item.get(), ast_type)) todo.push_back(std::move(item));
+            }
+        }
+    }
+    if (PyErr_Occurred()) support::throw_error();
+}
+
+// `node.<name> + 1`, or `node.<fallback> + 1` when the first is falsy.
+Ref column_of(PyObject* node, PyObject* name, PyObject* fallback) {
+    Ref value = getattr(node, name);
+    if (!truthy(value.get())) value = getattr(node, fallback);
+    Ref one = integer(1);
+    return add(value.get(), one.get());
+}
+
+Ref import_marker(PyObject* module, PyObject* node, PyObject* name) {
+    Ref start_line = getattr(node, N.lineno);
+    Ref start_column = column_of(node, N.col_offset, N.col_offset);
+    Ref end_line = getattr(node, N.end_lineno);
+    if (!truthy(end_line.get())) end_line = start_line.dup();
+    Ref end_column = column_of(node, N.end_col_offset, N.col_offset);
+    Ref head = text("import '");
+    Ref tail = text("' could not be resolved");
+    Ref message = add(head.get(), name);
+    message = add(message.get(), tail.get());
+    Ref severity = global(module, N.g_severity_error);
+    return make_dict({{N.k_start_line, start_line.get()},
+                      {N.k_start_column, start_column.get()},
+                      {N.k_end_line, end_line.get()},
+                      {N.k_end_column, end_column.get()},
+                      {N.k_message, message.get()},
+                      {N.k_severity, severity.get()}});
+}
+
+bool resolvable(PyObject* self, PyObject* name) {
+    return truthy(call_method(self, N.m_can_resolve_import, {name}).get());
+}
+
+void check_node(PyObject* module, PyObject* self, PyObject* node, PyObject* import_type, PyObject* from_type,
+                PyObject* diagnostics) {
+    if (support::check(PyObject_IsInstance(node, import_type))) {
+        Ref names = getattr(node, N.names);
+        Ref it = Ref::steal(PyObject_GetIter(names.get()));
+        while (Ref alias = Ref::steal_or_null(PyIter_Next(it.get()))) {
+            Ref name = getattr(alias.get(), N.name);
+            if (!resolvable(self, name.get())) {
+                Ref diag = import_marker(module, node, name.get());
+                append(diagnostics, diag.get());
+            }
+        }
+        if (PyErr_Occurred()) support::throw_error();
+    } else if (support::check(PyObject_IsInstance(node, from_type))) {
+        // Only the module is looked up; a relative level is ignored and `from . import x` skipped.
+        Ref name = either(getattr(node, N.module), N.s_empty);
+        if (truthy(name.get()) && !resolvable(self, name.get())) {
+            Ref diag = import_marker(module, node, name.get());
+            append(diagnostics, diag.get());
+        }
+    }
+}
+
+Ref check_unresolved_imports_impl(PyObject* module, const ArgValues& a) {
+    PyObject* self = a[0];
+    Ref diagnostics = new_list();
+    guard(
+        {PyExc_Exception},
+        [&] {
+            Ref ast = global(module, N.g_ast);
+            Ref tree = call_method(ast.get(), N.parse, {a[1]});
+            Ref import_type = getattr(ast.get(), N.Import);
+            Ref from_type = getattr(ast.get(), N.ImportFrom);
+            Ref ast_type = getattr(ast.get(), N.AST);
+            if (!PyType_Check(ast_type.get())) support::raise(PyExc_TypeError, "ast.AST is not a class");
+            auto* node_type = reinterpret_cast<PyTypeObject*>(ast_type.get());
+
+            std::deque<Ref> todo;
+            todo.push_back(std::move(tree));
+            while (!todo.empty()) {
+                Ref node = std::move(todo.front());
+                todo.pop_front();
+                push_children(todo, node.get(), node_type);
+                check_node(module, self, node.get(), import_type.get(), from_type.get(), diagnostics.get());
+            }
+            Ref count = length(diagnostics.get());
+            lsp_log(module, LogLevel::Debug, "[LSP] Import check found %d unresolved imports", {count.get()});
+            return 0;
+        },
+        [&](PyObject* e) {
+            // A syntax error is reported by the parser's own marker, not here.
+            if (!PyErr_GivenExceptionMatches(e, PyExc_SyntaxError)) {
+                lsp_log(module, LogLevel::Warning, "[LSP] Import check failed: %s", {e});
+            }
+            return 0;
+        });
+    return diagnostics;
+}
+
+Ref can_resolve_import_impl(PyObject* module, const ArgValues& a) {
+    PyObject* self = a[0];
+    PyObject* name = a[1];
+    return guard(
+        {PyExc_ModuleNotFoundError, PyExc_ImportError, PyExc_ValueError, PyExc_AttributeError},
+        [&] {
+            Ref sys = global(module, N.g_sys);
+            Ref loaded = getattr(sys.get(), N.modules);
+            if (support::check(PySequence_Contains(loaded.get(), name))) return support::boolean(true);
+            Ref temp_dir = getattr(self, N.a_temp_dir);
+            if (temp_dir.get() != Py_None) {
+                Ref root = getattr(temp_dir.get(), N.name);
+                Ref file_name = add(name, N.s_py);
+                Ref os = global(module, N.g_os);
+                Ref os_path = getattr(os.get(), N.path);
+                Ref file_path = call_method(os_path.get(), N.join, {root.get(), file_name.get()});
+                if (truthy(call_method(os_path.get(), N.exists, {file_path.get()}).get())) {
+                    return support::boolean(true);
+                }
+            }
+            Ref importlib = global(module, N.g_importlib);
+            Ref util = getattr(importlib.get(), N.util);
+            Ref spec = call_method(util.get(), N.find_spec, {name});
+            return support::boolean(spec.get() != Py_None);
+        },
+        [](PyObject*) { return support::boolean(false); });
+}
+
+}  // namespace
+
+const support::FunctionDef check_unresolved_imports_def{
+    "_check_unresolved_imports", "Lintora._check_unresolved_imports",
+    "Error markers for the imports of the buffer that cannot be resolved.",
+    support::Signature("_check_unresolved_imports",
+                       {{"self"}, {"code", ArgType::Str}, {"module_name", ArgType::Str, Default::None}}),
+    check_unresolved_imports_impl,
+    {{"code", "str"}, {"module_name", "Optional[str]"}, {"return", "List[Dict[str, Any]]"}}};
+
+const support::FunctionDef can_resolve_import_def{
+    "_can_resolve_import", "Lintora._can_resolve_import",
+    "Whether the kernel, the synced modules or the import system can find a module.",
+    support::Signature("_can_resolve_import", {{"self"}, {"module_name", ArgType::Str}}), can_resolve_import_impl,
+    {{"module_name", "str"}, {"return", "bool"}}};
+
+}  // namespace lintora

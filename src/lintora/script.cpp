@@ -1,0 +1,50 @@
+// The steps every jedi request shares: checking the position, syncing the request's modules,
+// choosing the script path and creating the jedi.Script.
+#include "lintora/common.hpp"
+
+namespace lintora {
+
+using support::truthy;
+
+void validate_position(PyObject* line, PyObject* column) {
+    if (!PyLong_Check(line) || compare_int(line, 1) < 0) {
+        support::raise(PyExc_ValueError, "line must be a positive integer (1-based)");
+    }
+    if (!PyLong_Check(column) || compare_int(column, 0) < 0) {
+        support::raise(PyExc_ValueError, "column must be a non-negative integer (0-based)");
+    }
+}
+
+void sync_request_modules(PyObject* self, PyObject* modules, PyObject* dirty_files) {
+    const bool have_modules = modules != Py_None && truthy(modules);
+    const bool have_dirty = dirty_files != Py_None && truthy(dirty_files);
+    if (!have_modules && !have_dirty) return;
+    Ref given = have_modules ? Ref::borrow(modules) : Ref::steal(PyDict_New());
+    call_method(self, N.m_sync_modules, {given.get(), dirty_files});
+}
+
+Ref make_script(PyObject* module, PyObject* self, PyObject* code, PyObject* path) {
+    Ref script_path;
+    const bool have_path = path != Py_None && truthy(path);
+    if (have_path && truthy(call_method(self, N.m_is_module_name, {path}).get())) {
+        // jedi sees the buffer as the synced file of that module, so its own imports resolve.
+        Ref temp_dir = getattr(self, N.a_temp_dir);
+        Ref root = getattr(temp_dir.get(), N.name);
+        Ref file_name = add(path, N.s_py);
+        Ref os = global(module, N.g_os);
+        Ref os_path = getattr(os.get(), N.path);
+        script_path = call_method(os_path.get(), N.join, {root.get(), file_name.get()});
+    } else {
+        script_path = Ref::borrow(have_path ? path : N.s_editor);
+    }
+    Ref jedi = global(module, N.g_jedi);
+    Ref project = getattr(self, N.a_jedi_project);
+    return call_method(jedi.get(), N.Script, {},
+                       {{N.code, code}, {N.path, script_path.get()}, {N.project, project.get()}});
+}
+
+Ref call_at(PyObject* script, PyObject* method, PyObject* line, PyObject* column) {
+    return call_method(script, method, {}, {{N.line, line}, {N.column, column}});
+}
+
+}  // namespace lintora

@@ -1,0 +1,162 @@
+// Signature help: the call around the cursor as Monaco's signature help, and the parameter-list
+// text of a jedi signature that hover and completions also show.
+#include "lintora/common.hpp"
+#include "lintora/methods.hpp"
+
+namespace lintora {
+namespace {
+
+using support::ArgType;
+using support::ArgValues;
+using support::Default;
+using support::truthy;
+
+Ref signature_result(PyObject* signatures, PyObject* active_parameter, PyObject* error) {
+    Ref zero = integer(0);
+    return make_dict({{N.k_signatures, signatures},
+                      {N.k_active_signature, zero.get()},
+                      {N.k_active_parameter, active_parameter},
+                      {N.k_error, error}});
+}
+
+Ref empty_result(PyObject* error) {
+    Ref empty = new_list();
+    Ref zero = integer(0);
+    return signature_result(empty.get(), zero.get(), error);
+}
+
+Ref parameter_entries(PyObject* sig) {
+    Ref params = new_list();
+    Ref sig_params = getattr(sig, N.params);
+    Ref it = Ref::steal(PyObject_GetIter(sig_params.get()));
+    while (Ref param = Ref::steal_or_null(PyIter_Next(it.get()))) {
+        Ref label = getattr(param.get(), N.name);
+        Ref info = make_dict({{N.k_label, label.get()}});
+        guard(
+            {PyExc_AttributeError, PyExc_TypeError},
+            [&] {
+                Ref desc = getattr(param.get(), N.description);
+                if (truthy(desc.get())) set_item(info.get(), N.k_documentation, desc.get());
+                return 0;
+            },
+            [](PyObject*) { return 0; });
+        append(params.get(), info.get());
+    }
+    if (PyErr_Occurred()) support::throw_error();
+    return params;
+}
+
+Ref signature_body(PyObject* module, const ArgValues& a) {
+    PyObject* self = a[0];
+    PyObject* code = a[1];
+    PyObject* line = a[2];
+    PyObject* column = a[3];
+    if (!PyUnicode_Check(code)) support::raise(PyExc_ValueError, "code must be a string");
+    validate_position(line, column);
+    sync_request_modules(self, a[5], a[6]);
+    Ref script = make_script(module, self, code, a[4]);
+    Ref signatures = call_at(script.get(), N.get_signatures, line, column);
+    if (!truthy(signatures.get())) {
+        lsp_log(module, LogLevel::Debug, "[LSP] No signatures found");
+        return empty_result(Py_None);
+    }
+    Ref zero = integer(0);
+    Ref sig = Ref::steal(PyObject_GetItem(signatures.get(), zero.get()));
+
+    Ref params = parameter_entries(sig.get());
+    Ref sig_label = call_method(self, N.m_format_signature, {sig.get()});
+    Ref docstring = guard(
+        {PyExc_AttributeError, PyExc_TypeError},
+        [&] { return either(call_method(sig.get(), N.docstring, {}, {{N.raw, Py_True}}), N.s_empty); },
+        [](PyObject*) { return Ref::borrow(N.s_empty); });
+    Ref raw_name = getattr(sig.get(), N.name);
+    Ref sig_name = truthy(raw_name.get()) ? raw_name.dup() : Ref::borrow(N.s_function);
+    Ref label = add(sig_name.get(), sig_label.get());
+    Ref entry = make_dict({{N.k_label, label.get()}, {N.k_documentation, docstring.get()}, {N.k_parameters, params.get()}});
+    Ref active = getattr(sig.get(), N.index);
+    if (active.get() == Py_None) active = integer(0);
+
+    Ref list = new_list();
+    append(list.get(), entry.get());
+    Ref response = signature_result(list.get(), active.get(), Py_None);
+    lsp_log(module, LogLevel::Debug, "[LSP] Signature help: %s, activeParam=%d", {raw_name.get(), active.get()});
+    return response;
+}
+
+Ref get_signature_help_impl(PyObject* module, const ArgValues& a) {
+    lsp_log(module, LogLevel::Debug, "[LSP] Request: get_signature_help line=%d, column=%d, path=%s",
+        {a[2], a[3], a[4]});
+    return guard(
+        {PyExc_Exception}, [&] { return signature_body(module, a); },
+        [&](PyObject* e) {
+            Ref message = str(e);
+            lsp_log(module, LogLevel::Error, "[LSP] Error in get_signature_help: %s", {message.get()});
+            return empty_result(message.get());
+        });
+}
+
+// From the first "(" of jedi's signature text to its end; falls back to the parameters' own
+// texts, then to "", for signature objects that lack what jedi's have.
+Ref format_signature_impl(PyObject*, const ArgValues& a) {
+    PyObject* signature = a[1];
+    return guard(
+        {PyExc_AttributeError, PyExc_TypeError},
+        [&] {
+            Ref full = call_method(signature, N.to_string, {});
+            if (!PyUnicode_Check(full.get())) {
+                PyErr_Format(PyExc_TypeError, "to_string() returned %.200s, not str", Py_TYPE(full.get())->tp_name);
+                support::throw_error();
+            }
+            const Py_ssize_t n = PyUnicode_GET_LENGTH(full.get());
+            const Py_ssize_t paren = PyUnicode_FindChar(full.get(), '(', 0, n, 1);
+            if (paren == -2) support::throw_error();
+            if (paren < 0) return full;
+            return Ref::steal(PyUnicode_Substring(full.get(), paren, n));
+        },
+        [&](PyObject*) {
+            return guard(
+                {PyExc_AttributeError, PyExc_TypeError},
+                [&] {
+                    Ref texts = new_list();
+                    Ref params = getattr(signature, N.params);
+                    Ref it = Ref::steal(PyObject_GetIter(params.get()));
+                    while (Ref p = Ref::steal_or_null(PyIter_Next(it.get()))) {
+                        Ref t = call_method(p.get(), N.to_string, {});
+                        append(texts.get(), t.get());
+                    }
+                    if (PyErr_Occurred()) support::throw_error();
+                    Ref comma = text(", ");
+                    Ref joined = Ref::steal(PyUnicode_Join(comma.get(), texts.get()));
+                    return Ref::steal(PyUnicode_FromFormat("(%U)", joined.get()));
+                },
+                [](PyObject*) { return Ref::borrow(N.s_empty); });
+        });
+}
+
+}  // namespace
+
+const support::FunctionDef get_signature_help_def{
+    "get_signature_help", "Lintora.get_signature_help",
+    "Signature help for the call around the cursor, with the active parameter.",
+    support::Signature("get_signature_help", {{"self"},
+                                              {"code", ArgType::Str},
+                                              {"line", ArgType::Int},
+                                              {"column", ArgType::Int},
+                                              {"path", ArgType::Str, Default::None},
+                                              {"modules", ArgType::Dict, Default::None},
+                                              {"dirty_files", ArgType::Dict, Default::None}}),
+    get_signature_help_impl,
+    {{"code", "str"},
+     {"line", "int"},
+     {"column", "int"},
+     {"path", "Optional[str]"},
+     {"modules", "Optional[Dict[str, str]]"},
+     {"dirty_files", "Optional[Dict[str, str]]"},
+     {"return", "Dict[str, Any]"}}};
+
+const support::FunctionDef format_signature_def{
+    "_format_signature", "Lintora._format_signature", "A jedi signature's parameter list from '(' on.",
+    support::Signature("_format_signature", {{"self"}, {"signature"}}), format_signature_impl,
+    {{"return", "str"}}};
+
+}  // namespace lintora
