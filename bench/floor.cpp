@@ -2,7 +2,8 @@
 // encoder and decoder, with no type dispatch. The encoder floor is told each cell's tag up front
 // (computed outside the timing) and only allocates: one dict per cell with interned keys, the
 // payload as given (isoformat() for dates, as the real encoder must). The decoder floor builds
-// the same array proxies with the same contents straight from the plain values.
+// the same array proxies with the same contents straight from the plain values; dates, which
+// arrive as ISO text, are parsed with the parser it is given, as the real decoder must.
 #include "support/ref.hpp"
 
 namespace {
@@ -51,13 +52,31 @@ PyObject* encode_table(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     });
 }
 
-// decode_table(rows, array_type, first_id) -> array_type(first_id) holding one
-// array_type(first_id + 1 + r) per row, each holding that row's values.
+// One row's contents: a plain copy, or with tags, each "Date" cell (ISO text) parsed.
+Ref row_contents(PyObject* row, PyObject* row_tags, PyObject* parse_date) {
+    if (!row_tags) return Ref::steal(PyList_GetSlice(row, 0, PY_SSIZE_T_MAX));
+    const Py_ssize_t m = PyList_GET_SIZE(row);
+    Ref cells = Ref::steal(PyList_New(m));
+    for (Py_ssize_t c = 0; c < m; ++c) {
+        PyObject* cell = PyList_GET_ITEM(row, c);
+        Ref value = PyList_GET_ITEM(row_tags, c) == t_date.get()
+                        ? Ref::steal(PyObject_CallOneArg(parse_date, cell))
+                        : Ref::borrow(cell);
+        PyList_SET_ITEM(cells.get(), c, value.release());
+    }
+    return cells;
+}
+
+// decode_table(rows, array_type, first_id[, tags, parse_date]) -> array_type(first_id) holding
+// one array_type(first_id + 1 + r) per row, each holding that row's values.
 PyObject* decode_table(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     return support::entry([&] {
-        if (nargs != 3) support::raise(PyExc_TypeError, "decode_table(rows, array_type, first_id)");
+        if (nargs != 3 && nargs != 5)
+            support::raise(PyExc_TypeError, "decode_table(rows, array_type, first_id[, tags, parse_date])");
         PyObject* rows = args[0];
         PyObject* array_type = args[1];
+        PyObject* tags = nargs == 5 ? args[3] : nullptr;
+        PyObject* parse_date = nargs == 5 ? args[4] : nullptr;
         const long first = PyLong_AsLong(args[2]);
         if (first == -1 && PyErr_Occurred()) support::throw_error();
         const Py_ssize_t n = PyList_GET_SIZE(rows);
@@ -65,7 +84,8 @@ PyObject* decode_table(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
         for (Py_ssize_t r = 0; r < n; ++r) {
             Ref id = Ref::steal(PyLong_FromLong(first + 1 + static_cast<long>(r)));
             Ref arr = Ref::steal(PyObject_CallOneArg(array_type, id.get()));
-            Ref copy = Ref::steal(PyList_GetSlice(PyList_GET_ITEM(rows, r), 0, PY_SSIZE_T_MAX));
+            Ref copy = row_contents(PyList_GET_ITEM(rows, r), tags ? PyList_GET_ITEM(tags, r) : nullptr,
+                                    parse_date);
             support::check(PyList_SetSlice(arr.get(), 0, 0, copy.get()));
             PyList_SET_ITEM(items.get(), r, arr.release());
         }

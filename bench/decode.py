@@ -1,0 +1,51 @@
+"""Decoding a table's wire value (as the add-in sends it, with ids) into array proxies: the native
+decoder against building the same proxies with the same contents natively, and the plain Python
+decoder."""
+import datetime as dt
+
+from cellumo_master.python_server.cellumo import ostrel
+
+import _floor
+
+from . import baseline, tables
+from .report import ratio_row
+from .timing import compare, fmt_seconds, median
+
+SIZES = {"full": (2000, 10, 25, 3), "quick": (500, 10, 9, 2), "smoke": (20, 6, 2, 1)}
+FIRST_ID = 100
+
+
+def run(size="full"):
+    rows_n, cols, repeat, number = SIZES[size]
+    out = []
+    for kind, rows in (("floats", tables.float_table(rows_n, cols)), ("mixed", tables.mixed_table(rows_n, cols))):
+        tags = tables.tags_of(rows)
+        wire = tables.with_ids(baseline.to_wire(rows), FIRST_ID)
+        # The floor gets the plain values as the wire carries them (dates as ISO text) and parses
+        # the dates itself, so both sides pay for every datetime they return.
+        plain = [[cell.isoformat() if tag == "Date" else cell for cell, tag in zip(row, row_tags)]
+                 for row, row_tags in zip(rows, tags)]
+        array = ostrel.OfficeJsArray
+        parse = dt.datetime.fromisoformat
+        from_wire = ostrel.Serializer.from_wire
+
+        def floor():
+            return _floor.decode_table(plain, array, FIRST_ID, tags, parse)
+
+        shape = tables.decoded_shape(from_wire(wire))
+        if not (shape == tables.decoded_shape(floor()) == tables.decoded_shape(baseline.from_wire(wire))):
+            raise AssertionError("decoders disagree on the table")
+        if shape[2][0][2] != rows[0]:
+            raise AssertionError("decoded contents differ from the table")
+        samples = compare(
+            {"native": lambda: from_wire(wire), "floor": floor, "python": lambda: baseline.from_wire(wire)},
+            repeat=repeat,
+            number=number,
+        )
+        m = {name: median(s) for name, s in samples.items()}
+        section = f"3 decode {rows_n}x{cols} {kind}"
+        out.append(ratio_row(section, "from_wire / floor", m["native"] / m["floor"], 1.3,
+                             context=f"medians {fmt_seconds(m['native'])} vs {fmt_seconds(m['floor'])}"))
+        out.append(ratio_row(section, "python baseline / from_wire", m["python"] / m["native"], 10,
+                             at_least=True, context=f"median {fmt_seconds(m['python'])}"))
+    return out
