@@ -1,12 +1,89 @@
-// Entry point of the Excel object bridge extension module.
+// Entry point of the Excel object bridge: builds the module's globals in their fixed order.
+#include "ostrel/parts.hpp"
+#include "ostrel/state.hpp"
+#include "ostrel/util.hpp"
 #include "support/module_guard.hpp"
 
+namespace ostrel {
 namespace {
 
-void build(PyObject*) {}
+const char* const kDoc =
+    "Cellumo Excel bridge.\n\n"
+    "A synchronous bridge between Python and Excel Office.js: it gives Python code a\n"
+    "synchronous proxy to Office.js objects, whose reads, writes and calls are sent to the\n"
+    "Cellumo add-in and answered before they return.\n\n"
+    "Classes:\n"
+    "- Serializer: Handles marshaling of data types between Python and JavaScript\n"
+    "- Messaging: Handles message passing with synchronous send/wait (no WebSocket server)\n"
+    "- OfficeJsObject: Dynamic proxy for Office.js objects\n"
+    "- OfficeJsArray: Specialized proxy for arrays\n"
+    "- OfficeJsDict: Specialized proxy for dictionaries\n\n"
+    "Globals:\n"
+    "- Excel: Root proxy object (ID 1)\n"
+    "- Context: Context proxy object (ID 0)\n";
 
-const support::ModuleSpec spec{"ostrel", "Excel object bridge.", build, nullptr};
+void import_into(PyObject* module, const char* global_name, const char* module_name) {
+    Ref mod = support::import_module(module_name);
+    support::set_global(module, global_name, mod.get());
+}
+
+Ref root_proxy(PyObject* module, long object_id, const char* type_name) {
+    Ref cls = global(module, N.OfficeJsObject);
+    Ref id = Ref::steal(PyLong_FromLong(object_id));
+    Ref name = Ref::steal(PyUnicode_FromString(type_name));
+    Ref kwnames = Ref::steal(Py_BuildValue("(ss)", "object_id", "type_name"));
+    PyObject* args[] = {id.get(), name.get()};
+    return Ref::steal(PyObject_Vectorcall(cls.get(), args, 0, kwnames.get()));
+}
+
+void build(PyObject* module) {
+    init_names();
+
+    // Step 1: the libraries, all required.
+    import_into(module, "base64", "base64");
+    import_into(module, "concurrent", "concurrent.futures");
+    import_into(module, "dt", "datetime");
+    import_into(module, "threading", "threading");
+    import_into(module, "uuid", "uuid");
+    import_into(module, "pd", "pandas");
+    import_into(module, "np", "numpy");
+    for (const char* name : {"Any", "Dict"}) {
+        Ref obj = support::import_from("typing", name);
+        support::set_global(module, name, obj.get());
+    }
+    init_cache(module);
+
+    // Steps 2 to 5: the classes and the operation functions.
+    Ref serializer = make_serializer_class(module);
+    support::set_global(module, "Serializer", serializer.get());
+    Ref messaging_class = make_messaging_class(module);
+    support::set_global(module, "Messaging", messaging_class.get());
+    add_operations(module);
+    Ref names = Ref::steal(Py_BuildValue("[ssssssssss]", "_cw__getattr__", "_cw__getitem__",
+                                         "_cw__setattr__", "_cw__call__", "_cw__del__", "__getattr__",
+                                         "__getitem__", "__setattr__", "__call__", "__del__"));
+    support::set_global(module, "_internal_officejs_names", names.get());
+    Ref object_class = make_object_class(module);
+    support::set_global(module, "OfficeJsObject", object_class.get());
+    Ref array_class = make_array_class(module);
+    support::set_global(module, "OfficeJsArray", array_class.get());
+    Ref dict_class = make_dict_class(module);
+    support::set_global(module, "OfficeJsDict", dict_class.get());
+
+    // Steps 6 and 7: the messaging instance, then the root proxies stamped with its context id.
+    Ref messaging = Ref::steal(PyObject_CallNoArgs(messaging_class.get()));
+    support::set_global(module, "messaging", messaging.get());
+    Ref context = root_proxy(module, 0, "RequestContext");
+    support::set_global(module, "Context", context.get());
+    Ref excel = root_proxy(module, 1, "Excel");
+    support::set_global(module, "Excel", excel.get());
+    Ref get_setting = root_proxy(module, 2, "Function");
+    support::set_global(module, "GetSetting", get_setting.get());
+}
+
+const support::ModuleSpec spec{"ostrel", kDoc, build, forget_state};
 
 }  // namespace
+}  // namespace ostrel
 
-PyMODINIT_FUNC PyInit_ostrel() { return support::module_init(spec); }
+PyMODINIT_FUNC PyInit_ostrel() { return support::module_init(ostrel::spec); }

@@ -1,0 +1,372 @@
+// The class `Messaging`: blocking request/response calls over the kernel's send handler, and the
+// registry of Python callables that the add-in may refer to.
+//
+// Every method reads its state from the instance's attributes at each call (the kernel and tests
+// may inspect or replace them), so an instance is an ordinary object with a __dict__.
+//
+// Locking discipline: `_waiters_lock` and `_callable_lock` are held only around C-level dict
+// operations. Anything that may run Python code (the send handler, the wait, resolving or
+// cancelling a future, dropping the last reference to a callable or a future) happens with no
+// lock of ours held: such code may finalise a proxy, whose release request needs
+// `_waiters_lock` again on this very thread.
+#include "ostrel/parts.hpp"
+#include "ostrel/util.hpp"
+#include "support/function.hpp"
+
+namespace ostrel {
+namespace {
+
+using support::ArgType;
+using support::ArgValues;
+using support::Default;
+using support::FunctionDef;
+using support::Param;
+
+// A fresh `uuid.uuid4().hex`.
+Ref new_hex_id() {
+    Ref u = Ref::steal(PyObject_CallNoArgs(C.uuid4));
+    return get_attr(u.get(), N.hex);
+}
+
+// `container.pop(key, None)`.
+Ref pop_item(PyObject* container, PyObject* key) {
+    if (PyDict_CheckExact(container)) {
+        PyObject* found = nullptr;
+        if (support::check(PyDict_Pop(container, key, &found))) return Ref::steal(found);
+        return support::none();
+    }
+    return call_method(container, N.pop, key, Py_None);
+}
+
+// Removes a request id from `waiters` if it is still there. The future stays alive in the
+// caller, so nothing is freed under the lock.
+Ref discard_waiter(PyObject* self, PyObject* rid) {
+    Ref lock = get_attr(self, N._waiters_lock);
+    Ref popped;
+    with_lock(lock.get(), [&] {
+        Ref waiters = get_attr(self, N.waiters);
+        popped = pop_item(waiters.get(), rid);
+    });
+    return popped;
+}
+
+Ref init_impl(PyObject*, const ArgValues& a) {
+    PyObject* self = a[0];
+    Ref waiters = Ref::steal(PyDict_New());
+    set_attr(self, N.waiters, waiters.get());
+    Ref waiters_lock = Ref::steal(PyObject_CallNoArgs(C.new_lock));
+    set_attr(self, N._waiters_lock, waiters_lock.get());
+    Ref guid = new_hex_id();
+    set_attr(self, N._guid, guid.get());
+    set_attr(self, N._send_handler, Py_None);
+    set_attr(self, N.loop, Py_None);
+    set_attr(self, N.loop_thread, Py_None);
+    Ref registry = Ref::steal(PyDict_New());
+    set_attr(self, N._callable_registry, registry.get());
+    Ref callable_lock = Ref::steal(PyObject_CallNoArgs(C.new_lock));
+    set_attr(self, N._callable_lock, callable_lock.get());
+    Ref one = Ref::steal(PyLong_FromLong(1));
+    set_attr(self, N._next_callable_id, one.get());
+    return support::none();
+}
+
+Ref set_send_handler_impl(PyObject*, const ArgValues& a) {
+    set_attr(a[0], N._send_handler, a[1]);
+    return support::none();
+}
+
+Ref on_message_impl(PyObject*, const ArgValues& a) {
+    PyObject* self = a[0];
+    PyObject* message = a[1];
+    Ref rid = mapping_get(message, N.requestId);
+    if (!support::truthy(rid.get())) return support::none();
+    Ref future = discard_waiter(self, rid.get());
+    if (future.get() == Py_None) return support::none();
+    Ref done = call_method(future.get(), N.done);
+    if (support::truthy(done.get())) return support::none();
+
+    Ref ok = mapping_get(message, N.ok);
+    if (support::truthy(ok.get())) {
+        Ref r = call_method(future.get(), N.set_result, message);
+        return support::none();
+    }
+    static PyObject* remote_error = nullptr;
+    if (!remote_error) remote_error = support::intern("Remote error").release();
+    PyObject* error = nullptr;  // `message` is an exact dict (argument rule)
+    support::check(PyDict_GetItemRef(message, N.error, &error));
+    Ref error_ref = Ref::steal_or_null(error);
+    Ref text = error_text(error, remote_error);
+    Ref exc = Ref::steal(PyObject_CallOneArg(PyExc_RuntimeError, text.get()));
+    Ref r = call_method(future.get(), N.set_exception, exc.get());
+    return support::none();
+}
+
+Ref send_request_sync_impl(PyObject*, const ArgValues& a) {
+    PyObject* self = a[0];
+    PyObject* req = a[1];
+    Ref handler = get_attr(self, N._send_handler);
+    if (!support::truthy(handler.get())) support::raise(PyExc_RuntimeError, "No send handler registered");
+
+    Ref rid = new_hex_id();
+    Ref message = Ref::steal(PyDict_Copy(req));
+    support::check(PyDict_SetItem(message.get(), N.requestId, rid.get()));
+    support::check(PyDict_SetItem(message.get(), N.kind, N.request));
+    Ref future = Ref::steal(PyObject_CallNoArgs(C.Future));
+    {
+        Ref lock = get_attr(self, N._waiters_lock);
+        with_lock(lock.get(), [&] {
+            Ref waiters = get_attr(self, N.waiters);
+            set_item(waiters.get(), rid.get(), future.get());
+        });
+    }
+
+    try {
+        Ref ignored = Ref::steal(PyObject_CallOneArg(handler.get(), message.get()));
+        Ref timeout = Ref::steal(PyFloat_FromDouble(a.as_double(2)));
+        PyObject* args[] = {future.get(), timeout.get()};
+        return Ref::steal(PyObject_VectorcallMethod(N.result, args, 1, C.timeout_kwnames));
+    } catch (const support::PyErrorSet&) {
+        support::CaughtError err;
+        if (!err.matches(PyExc_Exception)) err.rethrow();
+        Ref popped = discard_waiter(self, rid.get());
+        if (err.matches(C.TimeoutError)) {
+            Ref text = Ref::steal(PyUnicode_FromString("Timed out waiting for Office.js response"));
+            raise_in_context(PyExc_TimeoutError, text.get(), err.get());
+        }
+        err.rethrow();
+    }
+}
+
+Ref reset_impl(PyObject* module, const ArgValues& a) {
+    PyObject* self = a[0];
+    // Snapshot and clear under the lock; cancel afterwards, since cancelling runs Python code.
+    Ref pending;
+    {
+        Ref lock = get_attr(self, N._waiters_lock);
+        with_lock(lock.get(), [&] {
+            Ref waiters = get_attr(self, N.waiters);
+            if (PyDict_CheckExact(waiters.get())) {
+                pending = Ref::steal(PyDict_Values(waiters.get()));
+                PyDict_Clear(waiters.get());
+            } else {
+                Ref values = call_method(waiters.get(), N.values);
+                pending = Ref::steal(PySequence_List(values.get()));
+                Ref r = call_method(waiters.get(), N.clear);
+            }
+        });
+    }
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(pending.get()); ++i) {
+        PyObject* future = PyList_GET_ITEM(pending.get(), i);  // kept alive by `pending`
+        Ref done = call_method(future, N.done);
+        if (!support::truthy(done.get())) Ref r = call_method(future, N.cancel);
+    }
+    pending.reset();
+
+    Ref guid = new_hex_id();
+    set_attr(self, N._guid, guid.get());
+
+    // The registry's callables are dropped after the lock is released: a callable's last
+    // reference may hold a proxy whose finaliser sends a request.
+    Ref dropped;
+    {
+        Ref lock = get_attr(self, N._callable_lock);
+        with_lock(lock.get(), [&] {
+            Ref registry = get_attr(self, N._callable_registry);
+            if (PyDict_CheckExact(registry.get())) {
+                dropped = Ref::steal(PyDict_Copy(registry.get()));
+                PyDict_Clear(registry.get());
+            } else {
+                Ref r = call_method(registry.get(), N.clear);
+            }
+            Ref one = Ref::steal(PyLong_FromLong(1));
+            set_attr(self, N._next_callable_id, one.get());
+        });
+    }
+    dropped.reset();
+
+    // All three root proxies follow the new context id, GetSetting included, so that none of
+    // them is refused after a reconnect.
+    for (PyObject* root : {N.Context, N.Excel, N.GetSetting}) {
+        try {
+            Ref proxy = global(module, root);
+            set_attr(proxy.get(), N._msg_guid, guid.get());
+        } catch (const support::PyErrorSet&) {
+            if (!PyErr_ExceptionMatches(PyExc_Exception)) throw;
+            PyErr_Clear();
+        }
+    }
+    return support::none();
+}
+
+Ref register_callable_impl(PyObject*, const ArgValues& a) {
+    PyObject* self = a[0];
+    PyObject* obj = a[1];
+    if (!PyCallable_Check(obj)) {
+        Ref type_name = Ref::steal(PyType_GetName(Py_TYPE(obj)));
+        PyErr_Format(PyExc_TypeError, "Object must be callable, got %U", type_name.get());
+        support::throw_error();
+    }
+    Ref lock = get_attr(self, N._callable_lock);
+    Ref id;
+    Ref replaced;
+    with_lock(lock.get(), [&] {
+        Ref guid = get_attr(self, N._guid);
+        Ref prefix = PyUnicode_CheckExact(guid.get())
+                         ? Ref::steal(PyUnicode_Substring(guid.get(), 0, 8))
+                         : Ref::steal(PySequence_GetSlice(guid.get(), 0, 8));
+        Ref number = get_attr(self, N._next_callable_id);
+        id = Ref::steal(PyUnicode_FromFormat("pyfunc_%S_%S", prefix.get(), number.get()));
+        Ref one = Ref::steal(PyLong_FromLong(1));
+        Ref next = Ref::steal(PyNumber_Add(number.get(), one.get()));
+        set_attr(self, N._next_callable_id, next.get());
+        Ref registry = get_attr(self, N._callable_registry);
+        if (PyDict_CheckExact(registry.get())) {
+            // Keep a callable that an equal id displaces alive until the lock is released.
+            PyObject* old = nullptr;
+            support::check(PyDict_GetItemRef(registry.get(), id.get(), &old));
+            replaced = Ref::steal_or_null(old);
+        }
+        set_item(registry.get(), id.get(), obj);
+    });
+    return id;
+}
+
+Ref get_callable_impl(PyObject*, const ArgValues& a) {
+    Ref lock = get_attr(a[0], N._callable_lock);
+    Ref found;
+    with_lock(lock.get(), [&] {
+        Ref registry = get_attr(a[0], N._callable_registry);
+        found = mapping_get(registry.get(), a[1]);
+    });
+    return found;
+}
+
+Ref unregister_callable_impl(PyObject*, const ArgValues& a) {
+    Ref lock = get_attr(a[0], N._callable_lock);
+    Ref popped;  // released after the lock
+    with_lock(lock.get(), [&] {
+        Ref registry = get_attr(a[0], N._callable_registry);
+        popped = pop_item(registry.get(), a[1]);
+    });
+    popped.reset();
+    return support::none();
+}
+
+const FunctionDef init_def{"__init__", "Messaging.__init__", "__init__(self)",
+                           {"__init__", {Param{"self"}}}, init_impl};
+
+const FunctionDef set_send_handler_def{
+    "set_send_handler", "Messaging.set_send_handler",
+    "set_send_handler(self, handler)\n\n"
+    "Register a callback used to send messages to the add-in.\n\n"
+    "The handler should be a callable that takes a dict (the message payload)\n"
+    "and sends it appropriately (e.g., via WebSocket through the Business Layer).",
+    {"set_send_handler", {Param{"self"}, Param{"handler"}}}, set_send_handler_impl};
+
+const FunctionDef on_message_def{
+    "on_message", "Messaging.on_message",
+    "on_message(self, message: Dict[str, Any])\n\n"
+    "Handle an incoming response message from the add-in.\n\n"
+    "This method is called by the kernel when it receives an excel_response\n"
+    "message. It resolves the pending future for the corresponding request.\n\n"
+    "Threading Note: This method is typically called from the listener thread.\n"
+    "The _waiters_lock ensures thread-safe access to the waiters dict.",
+    {"on_message", {Param{"self"}, Param{"message", ArgType::Dict}}}, on_message_impl,
+    {{"message", "Dict[str, Any]"}}};
+
+const FunctionDef send_request_sync_def{
+    "send_request_sync", "Messaging.send_request_sync",
+    "send_request_sync(self, req: Dict[str, Any], timeout: float = 30.0)\n\n"
+    "Send a request and wait synchronously for the response.\n\n"
+    "This creates a thread-safe Future, calls the send handler, and blocks\n"
+    "until the response is received (or timeout).\n\n"
+    "Threading Note: This method can be called from worker threads. It blocks\n"
+    "the calling thread using concurrent.futures.Future.result(), but releases\n"
+    "the GIL so the listener thread can continue processing messages.",
+    {"send_request_sync",
+     {Param{"self"}, Param{"req", ArgType::Dict}, Param{"timeout", ArgType::Float, Default::Value, 30.0}}},
+    send_request_sync_impl,
+    {{"req", "Dict[str, Any]"}, {"timeout", "float"}}};
+
+const FunctionDef reset_def{
+    "reset", "Messaging.reset",
+    "reset(self)\n\n"
+    "Reset the messaging state (e.g., when the connection is closed).\n\n"
+    "Cancels all pending futures and generates a new GUID.\n\n"
+    "Threading Note: This method should be called from the listener thread\n"
+    "during disconnect/reconnect. The locks ensure thread-safe cleanup.",
+    {"reset", {Param{"self"}}}, reset_impl};
+
+const FunctionDef register_callable_def{
+    "register_callable", "Messaging.register_callable",
+    "register_callable(self, callable_obj: Any) -> str\n\n"
+    "Register a Python callable and return its ID.\n\n"
+    "Args:\n"
+    "    callable_obj: The callable to register (function, lambda, method, etc.)\n\n"
+    "Returns:\n"
+    "    String ID that can be used to invoke the callable from Excel.\n"
+    "    \n"
+    "Raises:\n"
+    "    TypeError: If callable_obj is not callable\n"
+    "    \n"
+    "Threading Note: This method is thread-safe due to _callable_lock.\n"
+    "Can be called from any thread (worker or listener).",
+    {"register_callable", {Param{"self"}, Param{"callable_obj"}}}, register_callable_impl,
+    {{"callable_obj", "Any"}, {"return", "str"}}};
+
+const FunctionDef get_callable_def{
+    "get_callable", "Messaging.get_callable",
+    "get_callable(self, callable_id: str) -> Any\n\n"
+    "Retrieve a registered callable by its ID.\n\n"
+    "Args:\n"
+    "    callable_id: The ID returned by register_callable.\n\n"
+    "Returns:\n"
+    "    The callable object, or None if not found.\n"
+    "    \n"
+    "Threading Note: This method is thread-safe due to _callable_lock.\n"
+    "Can be called from any thread (worker or listener).",
+    {"get_callable", {Param{"self"}, Param{"callable_id", ArgType::Str}}}, get_callable_impl,
+    {{"callable_id", "str"}, {"return", "Any"}}};
+
+const FunctionDef unregister_callable_def{
+    "unregister_callable", "Messaging.unregister_callable",
+    "unregister_callable(self, callable_id: str)\n\n"
+    "Remove a callable from the registry.\n\n"
+    "Args:\n"
+    "    callable_id: The ID of the callable to remove.\n"
+    "    \n"
+    "Threading Note: This method is thread-safe due to _callable_lock.\n"
+    "Can be called from any thread (worker or listener).",
+    {"unregister_callable", {Param{"self"}, Param{"callable_id", ArgType::Str}}},
+    unregister_callable_impl, {{"callable_id", "str"}}};
+
+const char* const kDoc =
+    "\n    Handles messaging for the Python-Excel bridge.\n\n"
+    "    This class does NOT start a WebSocket server. Instead, it uses a\n"
+    "    send handler callback pattern that allows the kernel to forward\n"
+    "    messages through the Business Layer.\n    \n"
+    "    Threading Model:\n"
+    "    ----------------\n"
+    "    This class is designed to be thread-safe for use in multi-threaded environments:\n"
+    "    - waiters dict: Protected by _waiters_lock (threading.Lock)\n"
+    "    - callable_registry: Protected by _callable_lock (threading.Lock)\n"
+    "    - send_request_sync(): Can be called from worker threads, blocks using concurrent.futures.Future\n"
+    "    - on_message(): Can be called from listener thread to resolve pending futures\n"
+    "    ";
+
+}  // namespace
+
+Ref make_messaging_class(PyObject* module) {
+    std::vector<support::Member> m;
+    m.push_back({"__init__", support::make_function(module, init_def)});
+    m.push_back({"set_send_handler", support::make_function(module, set_send_handler_def)});
+    m.push_back({"on_message", support::make_function(module, on_message_def)});
+    m.push_back({"send_request_sync", support::make_function(module, send_request_sync_def)});
+    m.push_back({"reset", support::make_function(module, reset_def)});
+    m.push_back({"register_callable", support::make_function(module, register_callable_def)});
+    m.push_back({"get_callable", support::make_function(module, get_callable_def)});
+    m.push_back({"unregister_callable", support::make_function(module, unregister_callable_def)});
+    return support::make_class(module, "Messaging", nullptr, kDoc, std::move(m));
+}
+
+}  // namespace ostrel

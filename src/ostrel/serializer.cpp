@@ -1,0 +1,353 @@
+// The class `Serializer`: Python values to wire values and back.
+//
+// Encoding tries the rules in their fixed order (a bool is an int, a proxy is callable, an array
+// proxy is a list); the exact built-in types come first because for them the ordered rules give
+// the same answer. Nested items go through `Serializer.to_wire` / `from_wire` as found through
+// the module global, resolved once per container; while those are still our own functions the
+// call is made directly, without argument parsing.
+#include "ostrel/serializer.hpp"
+
+#include "ostrel/nesting.hpp"
+#include "ostrel/parts.hpp"
+#include "ostrel/util.hpp"
+#include "support/args.hpp"
+#include "support/function.hpp"
+
+namespace ostrel {
+namespace {
+
+using support::ArgType;
+using support::ArgValues;
+using support::FunctionDef;
+using support::Param;
+
+const char* const kEncoding = " while encoding a value";
+const char* const kDecoding = " while decoding a value";
+
+Ref encode(PyObject* module, PyObject* value);
+Ref decode(PyObject* module, PyObject* wire);
+
+bool isinstance(PyObject* obj, PyObject* cls) { return support::check(PyObject_IsInstance(obj, cls)) != 0; }
+bool isinstance(PyObject* obj, PyTypeObject* cls) {
+    return isinstance(obj, reinterpret_cast<PyObject*>(cls));
+}
+
+// {"type": tag, "value": payload, "isSpec": spec}, keys in that order.
+Ref wire(PyObject* tag, PyObject* payload, bool spec) {
+    Ref d = Ref::steal(PyDict_New());
+    support::check(PyDict_SetItem(d.get(), N.type, tag));
+    support::check(PyDict_SetItem(d.get(), N.value, payload));
+    support::check(PyDict_SetItem(d.get(), N.isSpec, spec ? Py_True : Py_False));
+    return d;
+}
+
+// The current `Serializer.<name>`, or an empty Ref when it is still `ours`.
+Ref resolve(PyObject* module, PyObject* name, PyObject* ours) {
+    Ref serializer = global(module, N.Serializer);
+    Ref fn = get_attr(serializer.get(), name);
+    if (fn.get() == ours) return Ref();
+    return fn;
+}
+
+Ref encode_with(PyObject* module, const Ref& fn, PyObject* item) {
+    if (!fn) return encode(module, item);
+    return Ref::steal(PyObject_CallOneArg(fn.get(), item));
+}
+
+Ref decode_with(PyObject* module, const Ref& fn, PyObject* item) {
+    if (!fn) {
+        support::check_exact("wire", &PyDict_Type, item);
+        return decode(module, item);
+    }
+    return Ref::steal(PyObject_CallOneArg(fn.get(), item));
+}
+
+Ref encode_sequence(PyObject* module, PyObject* seq) {
+    Nesting nest(seq, true, kEncoding);
+    Ref fn = resolve(module, N.to_wire, C.to_wire_fn);
+    Ref items;
+    if (PyTuple_CheckExact(seq)) {
+        const Py_ssize_t n = PyTuple_GET_SIZE(seq);
+        items = Ref::steal(PyList_New(n));
+        for (Py_ssize_t i = 0; i < n; ++i) {
+            Ref enc = encode_with(module, fn, PyTuple_GET_ITEM(seq, i));
+            PyList_SET_ITEM(items.get(), i, enc.release());
+        }
+    } else if (PyList_CheckExact(seq)) {
+        items = Ref::steal(PyList_New(0));
+        // Encoding an item may run code that changes the list; read it afresh at every step.
+        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(seq); ++i) {
+            Ref item = Ref::borrow(PyList_GET_ITEM(seq, i));
+            Ref enc = encode_with(module, fn, item.get());
+            support::check(PyList_Append(items.get(), enc.get()));
+        }
+    } else {
+        items = Ref::steal(PyList_New(0));
+        Ref it = Ref::steal(PyObject_GetIter(seq));
+        while (Ref item = Ref::steal_or_null(PyIter_Next(it.get()))) {
+            Ref enc = encode_with(module, fn, item.get());
+            support::check(PyList_Append(items.get(), enc.get()));
+        }
+        if (PyErr_Occurred()) support::throw_error();
+    }
+    return wire(N.Array, items.get(), false);
+}
+
+Ref encode_mapping(PyObject* module, PyObject* mapping) {
+    Nesting nest(mapping, true, kEncoding);
+    Ref fn = resolve(module, N.to_wire, C.to_wire_fn);
+    Ref out = Ref::steal(PyDict_New());
+    if (PyDict_CheckExact(mapping)) {
+        const Py_ssize_t size = PyDict_GET_SIZE(mapping);
+        Py_ssize_t pos = 0;
+        PyObject* key = nullptr;
+        PyObject* item = nullptr;
+        while (PyDict_Next(mapping, &pos, &key, &item)) {
+            // Own both: encoding may run code that changes the dict.
+            Ref k = Ref::borrow(key);
+            Ref v = Ref::borrow(item);
+            Ref enc = encode_with(module, fn, v.get());
+            support::check(PyDict_SetItem(out.get(), k.get(), enc.get()));
+            if (PyDict_GET_SIZE(mapping) != size) {
+                support::raise(PyExc_RuntimeError, "dictionary changed size during iteration");
+            }
+        }
+    } else {
+        Ref items = call_method(mapping, N.items);
+        Ref it = Ref::steal(PyObject_GetIter(items.get()));
+        while (Ref pair = Ref::steal_or_null(PyIter_Next(it.get()))) {
+            Ref k = Ref::steal(PySequence_GetItem(pair.get(), 0));
+            Ref v = Ref::steal(PySequence_GetItem(pair.get(), 1));
+            Ref enc = encode_with(module, fn, v.get());
+            support::check(PyDict_SetItem(out.get(), k.get(), enc.get()));
+        }
+        if (PyErr_Occurred()) support::throw_error();
+    }
+    return wire(N.Dict, out.get(), false);
+}
+
+// A Series or DataFrame as a table: the column labels, then one list per row.
+Ref encode_frame(PyObject* module, PyObject* value) {
+    Ref frame = isinstance(value, C.pd_Series) ? call_method(value, N.to_frame) : Ref::borrow(value);
+    Ref columns = get_attr(frame.get(), N.columns);
+    Ref header = call_method(columns.get(), N.tolist);
+    Ref rows = Ref::steal(PyList_New(0));
+    support::check(PyList_Append(rows.get(), header.get()));
+    Ref values = get_attr(frame.get(), N.values);
+    Ref it = Ref::steal(PyObject_GetIter(values.get()));
+    while (Ref row = Ref::steal_or_null(PyIter_Next(it.get()))) {
+        Ref cells = call_method(row.get(), N.tolist);
+        support::check(PyList_Append(rows.get(), cells.get()));
+    }
+    if (PyErr_Occurred()) support::throw_error();
+    Ref fn = resolve(module, N.to_wire, C.to_wire_fn);
+    return encode_with(module, fn, rows.get());
+}
+
+Ref encode_date(PyObject* value) {
+    Ref v = Ref::borrow(value);
+    if (isinstance(value, C.dt_datetime)) {
+        Ref tz = get_attr(value, N.tzinfo);
+        if (support::truthy(tz.get())) v = call_method(value, N.astimezone, C.utc);
+    }
+    Ref text;
+    if (isinstance(v.get(), C.np_datetime64) && !isinstance(v.get(), C.dt_date)) {
+        // numpy's own text of the value: ISO 8601 at the value's own unit (so it round-trips
+        // the instant, down to nanoseconds), without an offset.
+        text = Ref::steal(PyObject_Str(v.get()));
+    } else {
+        text = call_method(v.get(), N.isoformat);
+    }
+    return wire(N.Date, text.get(), false);
+}
+
+Ref encode_bytes(PyObject* value) {
+    Ref raw = Ref::steal(PyObject_CallOneArg(reinterpret_cast<PyObject*>(&PyBytes_Type), value));
+    Ref encoded = Ref::steal(PyObject_CallOneArg(C.b64encode, raw.get()));
+    Ref text = Ref::steal(PyUnicode_FromEncodedObject(encoded.get(), "ascii", nullptr));
+    return wire(N.Bytes, text.get(), false);
+}
+
+// The ordered rules for everything that is not one of the exact built-in types.
+Ref encode_other(PyObject* module, PyObject* value) {
+    if (isinstance(value, &PyBool_Type) || isinstance(value, C.np_bool)) {
+        return wire(N.Bool, support::truthy(value) ? Py_True : Py_False, false);
+    }
+    if (isinstance(value, &PyLong_Type)) {
+        Ref n = Ref::steal(PyNumber_Long(value));
+        return wire(N.Int, n.get(), false);
+    }
+    if (isinstance(value, &PyFloat_Type)) {
+        Ref f = Ref::steal(PyNumber_Float(value));
+        return wire(N.Float, f.get(), false);
+    }
+    if (isinstance(value, &PyUnicode_Type)) return wire(N.String, value, false);
+    if (isinstance(value, C.dt_datetime) || isinstance(value, C.dt_date) ||
+        isinstance(value, C.pd_Timestamp) || isinstance(value, C.np_datetime64)) {
+        return encode_date(value);
+    }
+    if (isinstance(value, &PyBytes_Type) || isinstance(value, &PyByteArray_Type) ||
+        isinstance(value, &PyMemoryView_Type)) {
+        return encode_bytes(value);
+    }
+    if (isinstance(value, &PyList_Type) || isinstance(value, &PyTuple_Type)) {
+        return encode_sequence(module, value);
+    }
+    if (isinstance(value, &PyDict_Type)) return encode_mapping(module, value);
+    if (isinstance(value, C.pd_Series) || isinstance(value, C.pd_DataFrame)) {
+        return encode_frame(module, value);
+    }
+    Ref proxy_class = global(module, N.OfficeJsObject);
+    if (isinstance(value, proxy_class.get())) {
+        Ref tag = get_attr(value, N._internal_typeName);
+        Ref id = get_attr(value, N._internal_id);
+        return wire(tag.get(), id.get(), true);
+    }
+    if (PyCallable_Check(value)) {
+        Ref messaging = global(module, N.messaging);
+        Ref id = call_method(messaging.get(), N.register_callable, value);
+        return wire(N.Python_Function, id.get(), true);
+    }
+    Ref text = Ref::steal(PyObject_Str(value));
+    return wire(N.String, text.get(), false);
+}
+
+Ref encode(PyObject* module, PyObject* value) {
+    PyTypeObject* tp = Py_TYPE(value);
+    if (value == Py_None) return wire(N.Null, Py_None, false);
+    if (tp == &PyBool_Type) return wire(N.Bool, value, false);
+    if (tp == &PyLong_Type) return wire(N.Int, value, false);
+    if (tp == &PyFloat_Type) return wire(N.Float, value, false);
+    if (tp == &PyUnicode_Type) return wire(N.String, value, false);
+    if (tp == &PyList_Type || tp == &PyTuple_Type) return encode_sequence(module, value);
+    if (tp == &PyDict_Type) return encode_mapping(module, value);
+    return encode_other(module, value);
+}
+
+// `wire.get(key)` on an exact dict.
+Ref field(PyObject* wire_value, PyObject* key) {
+    PyObject* found = nullptr;
+    if (support::check(PyDict_GetItemRef(wire_value, key, &found))) return Ref::steal(found);
+    return support::none();
+}
+
+Ref decode_array(PyObject* module, PyObject* payload, PyObject* id) {
+    Ref cls = global(module, N.OfficeJsArray);
+    Ref proxy = Ref::steal(PyObject_CallOneArg(cls.get(), id));
+    Ref items = Ref::steal(PyList_New(0));
+    if (support::truthy(payload)) {
+        Nesting nest(payload, false, kDecoding);
+        Ref fn = resolve(module, N.from_wire, C.from_wire_fn);
+        Ref it = Ref::steal(PyObject_GetIter(payload));
+        while (Ref item = Ref::steal_or_null(PyIter_Next(it.get()))) {
+            Ref dec = decode_with(module, fn, item.get());
+            support::check(PyList_Append(items.get(), dec.get()));
+        }
+        if (PyErr_Occurred()) support::throw_error();
+    }
+    Ref r = call_method(proxy.get(), N.extend, items.get());
+    return proxy;
+}
+
+Ref decode_dict(PyObject* module, PyObject* payload, PyObject* id) {
+    Ref cls = global(module, N.OfficeJsDict);
+    Ref proxy = Ref::steal(PyObject_CallOneArg(cls.get(), id));
+    Ref entries = Ref::steal(PyDict_New());
+    if (support::truthy(payload)) {
+        Nesting nest(payload, false, kDecoding);
+        Ref fn = resolve(module, N.from_wire, C.from_wire_fn);
+        Ref pairs = call_method(payload, N.items);
+        Ref it = Ref::steal(PyObject_GetIter(pairs.get()));
+        while (Ref pair = Ref::steal_or_null(PyIter_Next(it.get()))) {
+            Ref k = Ref::steal(PySequence_GetItem(pair.get(), 0));
+            Ref v = Ref::steal(PySequence_GetItem(pair.get(), 1));
+            Ref dec = decode_with(module, fn, v.get());
+            support::check(PyDict_SetItem(entries.get(), k.get(), dec.get()));
+        }
+        if (PyErr_Occurred()) support::throw_error();
+    }
+    Ref r = call_method(proxy.get(), N.update, entries.get());
+    return proxy;
+}
+
+Ref decode(PyObject* module, PyObject* w) {
+    Ref tag = field(w, N.type);
+    Ref payload = field(w, N.value);
+    Ref spec = field(w, N.isSpec);
+    Ref id = field(w, N.id);
+    PyObject* t = tag.get();
+    PyObject* v = payload.get();
+
+    if (equals(t, N.Null)) return support::none();
+    if (equals(t, N.Bool)) return support::boolean(support::truthy(v));
+    if (equals(t, N.Int)) return Ref::steal(PyNumber_Long(v));
+    if (equals(t, N.Float)) return Ref::steal(PyNumber_Float(v));
+    if (equals(t, N.String)) return Ref::steal(PyObject_Str(v));
+    if (equals(t, N.Date)) {
+        PyObject* parsed = PyObject_CallOneArg(C.fromisoformat, v);
+        if (parsed) return Ref::steal(parsed);
+        if (!PyErr_ExceptionMatches(PyExc_Exception)) support::throw_error();
+        PyErr_Clear();
+        return payload;
+    }
+    if (equals(t, N.Bytes)) {
+        PyObject* data = support::truthy(v) ? v : C.empty_bytes;
+        return Ref::steal(PyObject_CallOneArg(C.b64decode, data));
+    }
+    if (equals(t, N.Array)) return decode_array(module, v, id.get());
+    if (equals(t, N.Dict)) return decode_dict(module, v, id.get());
+    if (support::truthy(spec.get())) {
+        Ref cls = global(module, N.OfficeJsObject);
+        Ref object_id = Ref::steal(PyNumber_Long(v));
+        PyObject* args[] = {object_id.get(), t};
+        return Ref::steal(PyObject_Vectorcall(cls.get(), args, 2, nullptr));
+    }
+    return Ref::steal(PyObject_Str(v));
+}
+
+Ref to_wire_impl(PyObject* module, const ArgValues& a) { return encode(module, a[0]); }
+
+Ref from_wire_impl(PyObject* module, const ArgValues& a) { return decode(module, a[0]); }
+
+const FunctionDef to_wire_def{
+    "to_wire", "Serializer.to_wire",
+    "Serialize a Python value to wire format for transmission.\n\n"
+    "Supports: None, bool, int, float, str, datetime, bytes, list, dict,\n"
+    "and OfficeJsObject wrappers.",
+    {"to_wire", {Param{"value"}}}, to_wire_impl,
+    {{"value", "Any"}, {"return", "Dict[str, Any]"}}};
+
+const FunctionDef from_wire_def{
+    "from_wire", "Serializer.from_wire",
+    "Deserialize a wire format value back to Python.\n\n"
+    "Handles: Null, Bool, Int, Float, String, Date, Bytes, Array, Dict,\n"
+    "and special OfficeJs object references.",
+    {"from_wire", {Param{"wire", ArgType::Dict}}}, from_wire_impl,
+    {{"wire", "Dict[str, Any]"}, {"return", "Any"}}};
+
+}  // namespace
+
+Ref to_wire(PyObject* module, PyObject* value) {
+    Ref fn = resolve(module, N.to_wire, C.to_wire_fn);
+    return encode_with(module, fn, value);
+}
+
+Ref from_wire(PyObject* module, PyObject* wire_value) {
+    Ref fn = resolve(module, N.from_wire, C.from_wire_fn);
+    return decode_with(module, fn, wire_value);
+}
+
+Ref make_serializer_class(PyObject* module) {
+    Ref to_wire_fn = support::make_function(module, to_wire_def);
+    Ref from_wire_fn = support::make_function(module, from_wire_def);
+    Py_XSETREF(C.to_wire_fn, to_wire_fn.dup().release());
+    Py_XSETREF(C.from_wire_fn, from_wire_fn.dup().release());
+    std::vector<support::Member> m;
+    m.push_back({"to_wire", Ref::steal(PyStaticMethod_New(to_wire_fn.get()))});
+    m.push_back({"from_wire", Ref::steal(PyStaticMethod_New(from_wire_fn.get()))});
+    return support::make_class(module, "Serializer", nullptr,
+                               "Handles marshaling of data types between Python and JavaScript.",
+                               std::move(m));
+}
+
+}  // namespace ostrel
