@@ -99,5 +99,6 @@ def pandas_buffer():
     )
 
 
-def buffers():
-    return [stdlib_buffer(), pandas_buffer()]
+def buffers(size="full"):
+    # The smoke run skips pandas: loading it into jedi alone takes seconds.
+    return [stdlib_buffer()] if size == "smoke" else [stdlib_buffer(), pandas_buffer()]

@@ -10,13 +10,17 @@ namespace {
 
 using support::Ref;
 
-Ref k_type, k_value, k_is_spec, k_id, t_array, t_date, s_isoformat;
+// Interned once and kept for the life of the process. Plain pointers, not Ref: a static Ref
+// would release them from a C++ static destructor after the interpreter has been finalised.
+PyObject *k_type, *k_value, *k_is_spec, *t_array, *t_date, *s_isoformat;
+
+PyObject* keep(const char* s) { return support::intern(s).release(); }
 
 Ref wire(PyObject* tag, PyObject* payload) {
     Ref d = Ref::steal(_PyDict_NewPresized(3));
-    support::check(PyDict_SetItem(d.get(), k_type.get(), tag));
-    support::check(PyDict_SetItem(d.get(), k_value.get(), payload));
-    support::check(PyDict_SetItem(d.get(), k_is_spec.get(), Py_False));
+    support::check(PyDict_SetItem(d.get(), k_type, tag));
+    support::check(PyDict_SetItem(d.get(), k_value, payload));
+    support::check(PyDict_SetItem(d.get(), k_is_spec, Py_False));
     return d;
 }
 
@@ -37,18 +41,18 @@ PyObject* encode_table(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
                 PyObject* tag = PyList_GET_ITEM(row_tags, c);
                 PyObject* cell = PyList_GET_ITEM(row, c);
                 Ref item;
-                if (tag == t_date.get()) {
-                    Ref iso = Ref::steal(PyObject_CallMethodNoArgs(cell, s_isoformat.get()));
+                if (tag == t_date) {
+                    Ref iso = Ref::steal(PyObject_CallMethodNoArgs(cell, s_isoformat));
                     item = wire(tag, iso.get());
                 } else {
                     item = wire(tag, cell);
                 }
                 PyList_SET_ITEM(cells.get(), c, item.release());
             }
-            Ref row_wire = wire(t_array.get(), cells.get());
+            Ref row_wire = wire(t_array, cells.get());
             PyList_SET_ITEM(outer.get(), r, row_wire.release());
         }
-        return wire(t_array.get(), outer.get());
+        return wire(t_array, outer.get());
     });
 }
 
@@ -59,7 +63,7 @@ Ref row_contents(PyObject* row, PyObject* row_tags, PyObject* parse_date) {
     Ref cells = Ref::steal(PyList_New(m));
     for (Py_ssize_t c = 0; c < m; ++c) {
         PyObject* cell = PyList_GET_ITEM(row, c);
-        Ref value = PyList_GET_ITEM(row_tags, c) == t_date.get()
+        Ref value = PyList_GET_ITEM(row_tags, c) == t_date
                         ? Ref::steal(PyObject_CallOneArg(parse_date, cell))
                         : Ref::borrow(cell);
         PyList_SET_ITEM(cells.get(), c, value.release());
@@ -106,13 +110,12 @@ PyMethodDef methods[] = {
 
 int exec(PyObject*) {
     return support::entry_int([] {
-        k_type = support::intern("type");
-        k_value = support::intern("value");
-        k_is_spec = support::intern("isSpec");
-        k_id = support::intern("id");
-        t_array = support::intern("Array");
-        t_date = support::intern("Date");
-        s_isoformat = support::intern("isoformat");
+        k_type = keep("type");
+        k_value = keep("value");
+        k_is_spec = keep("isSpec");
+        t_array = keep("Array");
+        t_date = keep("Date");
+        s_isoformat = keep("isoformat");
         return 0;
     });
 }
