@@ -310,6 +310,9 @@ class Kernel:
         self._scripts.shutdown(wait=False, cancel_futures=True)
         if self._timeout_override:
             vars(self.messaging).pop("send_request_sync", None)
+        # Scripts' namespaces held by callbacks were freed by the reset; collect their proxies
+        # now, while the bridge can still swallow their releases.
+        gc.collect()
 
     def __enter__(self):
         return self

@@ -11,6 +11,10 @@ import threading
 
 import pandas as pd
 
+# The kernel puts these three in every script's globals; importing them as well lets the editor
+# know what they are.
+from cellumo_master.python_server.cellumo.ostrel import Context, Excel, GetSetting
+
 currency = GetSetting("currency_format", "$#,##0.00")
 region = GetSetting("region", "All regions")
 

@@ -1,0 +1,64 @@
+"""`python -m devkit run` and `python -m devkit demo` as a user runs them, in fresh interpreters
+(a crash or signal there fails the test)."""
+import os
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+from conftest import ROOT, _bridge_built
+
+
+def run_devkit(*args, timeout=300):
+    proc = subprocess.run([sys.executable, "-m", "devkit", *args], cwd=ROOT, capture_output=True, text=True,
+                          timeout=timeout)
+    assert proc.returncode >= 0, f"killed by signal {-proc.returncode}:\n{proc.stderr}"
+    return proc
+
+
+@pytest.fixture(autouse=True)
+def _needs_bridge():
+    if not _bridge_built():
+        pytest.skip("the ostrel module is not built yet")
+
+
+def test_run_prints_the_workbook_as_a_grid(tmp_path):
+    script = tmp_path / "fill.py"
+    script.write_text(textwrap.dedent("""\
+        sheet = Context.workbook.worksheets.getActiveWorksheet()
+        sheet.getRange("B2:C3").values = [["Item", "Cost"], [GetSetting("item"), 2.5]]
+        sheet.getRange("C3").numberFormat = [["0.00"]]
+        print("filled")
+        """))
+    proc = run_devkit("run", str(script), "--setting", "item=Paper")
+    assert proc.returncode == 0, proc.stdout + proc.stderr
+    assert proc.stdout.splitlines()[0] == "filled"
+    assert "Worksheet 'Sheet1', used range B2:C3" in proc.stdout
+    assert "2 | Item  | Cost" in proc.stdout
+    assert "3 | Paper | 2.50" in proc.stdout
+
+
+def test_run_reports_a_failing_script_and_exits_non_zero(tmp_path):
+    script = tmp_path / "fail.py"
+    script.write_text('Context.workbook.worksheets.getItem("Budget")\n')
+    proc = run_devkit("run", str(script))
+    assert proc.returncode == 1
+    assert f'File "{script}", line 1, in <module>' in proc.stdout
+    assert "RuntimeError: The worksheet 'Budget' does not exist" in proc.stdout
+    assert "Worksheet 'Sheet1': empty" in proc.stdout
+
+
+@pytest.mark.skipif(os.environ.get("CELLUMO_SANITIZED") == "1", reason="jedi over pandas is too slow under the sanitizers")
+def test_demo_shows_the_workbook_and_the_editor_answers():
+    proc = run_devkit("demo", timeout=900)
+    out = proc.stdout
+    assert proc.returncode == 0, out[-4000:] + proc.stderr[-4000:]
+    assert "Summary written to Summary!A1:B6" in out
+    assert "7 | Jun 2024 |   178 | $17.99 | $3,202.22" in out
+    assert "1 | RangeEdited at B4" in out
+    assert "3 | Revenue       | $15,986.98" in out
+    assert "import 'zz_forecasting' could not be resolved" in out
+    assert "undefined name 'summarise'" in out
+    assert "Completions at the '.' after 'sales'" in out and "(the completion request failed" not in out
+    assert "Hover over 'summarize'" in out and "(the hover request failed" not in out
