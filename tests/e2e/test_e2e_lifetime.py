@@ -2,7 +2,7 @@
 its last proxy is gone, and its table stays bounded however many proxies a script makes."""
 import gc
 
-from conftest import settle, table_size
+from e2e_support import settle, table_size
 
 
 def test_fetching_an_object_twice_survives_dropping_one_proxy(kernel, ostrel, fresh_sheet):

@@ -7,7 +7,7 @@ import textwrap
 
 import pytest
 
-from conftest import ROOT, _bridge_built
+from e2e_support import ROOT, bridge_built
 
 
 def run_devkit(*args, timeout=300):
@@ -19,7 +19,7 @@ def run_devkit(*args, timeout=300):
 
 @pytest.fixture(autouse=True)
 def _needs_bridge():
-    if not _bridge_built():
+    if not bridge_built():
         pytest.skip("the ostrel module is not built yet")
 
 
