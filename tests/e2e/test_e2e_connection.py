@@ -100,3 +100,35 @@ def _wait_until(predicate, timeout=10.0):
     while not predicate():
         assert time.monotonic() < deadline, "condition not reached"
         time.sleep(0.02)
+
+
+def test_a_release_on_the_listener_thread_does_not_wait_for_its_answer(kernel, ostrel):
+    # The cycle collector may finalise a proxy on the listener thread, the only thread that could
+    # deliver the answer to its release. Play that thread here while the add-in holds requests:
+    # the release must still be sent, and must not wait.
+    cell = ostrel.Context.workbook.worksheets.getActiveWorksheet().getRange("A1")
+    object_id = cell._internal_id
+    conn = kernel._conn
+    kernel.stall()
+    released = threading.Event()
+
+    def finalise_as_listener():
+        nonlocal cell
+        real = conn.listener
+        conn.listener = threading.current_thread()
+        try:
+            del cell
+        finally:
+            conn.listener = real
+        released.set()
+
+    t = threading.Thread(target=finalise_as_listener)
+    t.start()
+    t.join(10)
+    try:
+        assert released.is_set(), "the release blocked the listener"
+        _wait_until(lambda: kernel.stats()["heldRequests"] == 1)
+    finally:
+        kernel.resume()
+    with pytest.raises(RuntimeError, match=rf"Object {object_id} has been released"):
+        ostrel.OfficeJsObject(object_id, "Range").address
