@@ -1,0 +1,377 @@
+"""Request messaging as the kernel drives it: the send handler, responses through on_message from
+the same or a listener thread, timeouts, reset while workers wait, and the callable registry."""
+import concurrent.futures
+import gc
+import re
+import threading
+
+import pytest
+
+from ostrel_fakes import WAIT, FakeAddin, ok, wire
+
+
+@pytest.fixture
+def m(ostrel):
+    """A private Messaging instance with a fake add-in answering synchronously."""
+    messaging = ostrel.Messaging()
+    fake = FakeAddin(messaging)
+    messaging.set_send_handler(fake)
+    messaging.fake = fake
+    yield messaging
+    fake.stop()
+    # reset stamps the module's root proxies with its own instance's id: give them back the
+    # module messaging's.
+    ostrel.messaging.reset()
+
+
+def run_in_thread(fn, *args):
+    """Runs fn on a worker thread; returns a future for its outcome."""
+    outcome = concurrent.futures.Future()
+
+    def body():
+        try:
+            outcome.set_result(fn(*args))
+        except BaseException as e:  # noqa: BLE001 - handed to the test
+            outcome.set_exception(e)
+
+    threading.Thread(target=body, daemon=True).start()
+    return outcome
+
+
+def wait_until(predicate):
+    deadline = threading.Event()
+    for _ in range(int(WAIT / 0.005)):
+        if predicate():
+            return
+        deadline.wait(0.005)
+    raise AssertionError("condition not reached")
+
+
+def test_no_handler(ostrel):
+    m = ostrel.Messaging()
+    with pytest.raises(RuntimeError, match="^No send handler registered$"):
+        m.send_request_sync({"method": "GET"})
+    assert m.waiters == {}
+    m.set_send_handler(0)  # falsy counts as none
+    with pytest.raises(RuntimeError, match="^No send handler registered$"):
+        m.send_request_sync({})
+
+
+def test_request_message_envelope(m):
+    req = {"method": "GET", "kind": "mine", "name": "x"}
+    first = m.send_request_sync(req)
+    second = m.send_request_sync(req)
+    assert req == {"method": "GET", "kind": "mine", "name": "x"}
+    sent = m.fake.sent
+    assert sent[0] is not req
+    assert list(sent[0]) == ["method", "kind", "name", "requestId"]
+    assert sent[0]["kind"] == "request"
+    ids = [s["requestId"] for s in sent]
+    assert ids[0] != ids[1]
+    assert all(re.fullmatch("[0-9a-f]{32}", i) for i in ids)
+    assert first["requestId"] == ids[0] and second["ok"] is True
+    assert list(m.send_request_sync({"a": 1})) == ["requestId", "ok", "result"]
+    assert list(m.fake.sent[-1]) == ["a", "requestId", "kind"]
+
+
+def test_synchronous_answer_returns_the_identical_response_even_with_zero_timeout(m):
+    given = []
+
+    def handler(message):
+        response = {"requestId": message["requestId"], "ok": 1, "extra": [1]}
+        given.append(response)
+        assert m.on_message(response) is None
+
+    m.set_send_handler(handler)
+    assert m.send_request_sync({}, 0) is given[0]
+    assert m.send_request_sync({}, timeout=0) is given[1]
+    assert m.waiters == {}
+
+
+@pytest.mark.parametrize("error,text", [
+    (None, "Remote error"),
+    ({}, "Remote error"),
+    ({"message": "bad range"}, "bad range"),
+    ({"message": "bad", "code": 3}, "bad"),
+])
+def test_failed_responses(m, error, text):
+    def respond(message):
+        response = {"ok": False}
+        if error is not None:
+            response["error"] = error
+        return response
+
+    m.fake.respond = respond
+    with pytest.raises(RuntimeError) as info:
+        m.send_request_sync({}, timeout=WAIT)
+    assert str(info.value) == text and type(info.value) is RuntimeError
+    assert m.waiters == {}
+
+
+@pytest.mark.parametrize("error,text", [
+    ("it broke", "it broke"),
+    ("", "Remote error"),
+    (None, "Remote error"),
+    (42, "Remote error"),
+    (["x"], "Remote error"),
+])
+def test_failed_response_with_an_error_that_is_no_mapping_fails_at_once(m, error, text):
+    # The sender must not sit out its timeout, and the listener must not blow up.
+    results = []
+    m.fake.respond = lambda message: {"ok": False, "error": error}
+    real = m.on_message
+    m.on_message = lambda response: results.append(real(response))
+    m.fake.listener()
+    with pytest.raises(RuntimeError) as info:
+        m.send_request_sync({}, timeout=WAIT)
+    assert str(info.value) == text
+    assert results == [None]
+
+
+def test_ignored_responses(m):
+    assert m.on_message({}) is None
+    assert m.on_message({"requestId": ""}) is None
+    assert m.on_message({"requestId": None, "ok": True}) is None
+    assert m.on_message({"requestId": "f" * 32, "ok": True}) is None
+    done = concurrent.futures.Future()
+    done.set_result("first")
+    m.waiters["x"] = done
+    assert m.on_message({"requestId": "x", "ok": True}) is None
+    assert done.result() == "first" and m.waiters == {}
+
+
+def test_timeout(m):
+    m.fake.respond = lambda message: None
+    with pytest.raises(TimeoutError) as info:
+        m.send_request_sync({}, timeout=0.01)
+    assert type(info.value) is TimeoutError
+    assert str(info.value) == "Timed out waiting for Office.js response"
+    assert isinstance(info.value.__context__, TimeoutError)
+    assert m.waiters == {}
+    # The late response is dropped without a word.
+    assert m.on_message({"requestId": m.fake.sent[0]["requestId"], "ok": True}) is None
+
+
+def test_handler_errors(m):
+    def failing(message):
+        raise LookupError("socket gone")
+
+    m.set_send_handler(failing)
+    with pytest.raises(LookupError, match="socket gone"):
+        m.send_request_sync({})
+    assert m.waiters == {}
+
+    def timing_out(message):
+        raise TimeoutError("handler timeout")
+
+    m.set_send_handler(timing_out)
+    with pytest.raises(TimeoutError, match="^Timed out waiting for Office.js response$"):
+        m.send_request_sync({})
+    assert m.waiters == {}
+
+    def interrupted(message):
+        raise KeyboardInterrupt
+
+    m.set_send_handler(interrupted)
+    with pytest.raises(KeyboardInterrupt):
+        m.send_request_sync({})
+    assert len(m.waiters) == 1  # not an Exception: no clean-up
+    m.waiters.clear()
+
+
+def test_arguments(m):
+    with pytest.raises(TypeError, match=r"^Argument 'req' has incorrect type \(expected dict, got NoneType\)$"):
+        m.send_request_sync(None)
+    with pytest.raises(TypeError):
+        m.send_request_sync({}, None)
+    with pytest.raises(TypeError):
+        m.send_request_sync({}, "1")
+    with pytest.raises(TypeError, match=r"^send_request_sync\(\) takes at most 3 positional arguments \(4 given\)$"):
+        m.send_request_sync({}, 1, 2)
+    with pytest.raises(TypeError, match=r"^send_request_sync\(\) takes at least 2 positional arguments \(1 given\)$"):
+        m.send_request_sync()
+    with pytest.raises(TypeError, match=r"^on_message\(\) takes exactly 2 positional arguments \(1 given\)$"):
+        m.on_message()
+    with pytest.raises(TypeError, match=r"^Argument 'message' has incorrect type"):
+        m.on_message([])
+    with pytest.raises(TypeError, match=r"^reset\(\) takes exactly 1 positional argument \(2 given\)$"):
+        m.reset(1)
+    assert m.fake.sent == []
+    assert m.send_request_sync(req={}, timeout=True)["ok"] is True  # any real number
+
+
+def test_reset_cancels_waiting_workers(ostrel, m):
+    m.fake.respond = lambda message: None
+    old_guid = m._guid
+    waiting = [run_in_thread(m.send_request_sync, {"n": i}, WAIT) for i in range(3)]
+    wait_until(lambda: len(m.waiters) == 3)
+    m.reset()
+    for w in waiting:
+        with pytest.raises(concurrent.futures.CancelledError):
+            w.result(WAIT)
+    assert m.waiters == {}
+    assert m._guid != old_guid and re.fullmatch("[0-9a-f]{32}", m._guid)
+    assert m.register_callable(print) == f"pyfunc_{m._guid[:8]}_1"
+    assert m._send_handler is m.fake  # the handler stays
+
+
+def test_reset_restamps_all_root_proxies(ostrel, addin, monkeypatch):
+    old = ostrel.Excel._msg_guid
+    ostrel.messaging.reset()
+    new = ostrel.messaging._guid
+    assert new != old
+    for root in (ostrel.Context, ostrel.Excel, ostrel.GetSetting):
+        assert root._msg_guid == new
+    addin.respond = lambda message: ok(wire("Int", 1))
+    assert ostrel.GetSetting("x") == 1 and ostrel.Excel.foo == 1 and ostrel.Context.bar == 1
+    assert [b["method"] for b in addin.bodies()] == ["CALL", "GET", "GET"]
+
+    # A root that refuses the new stamp is passed over.
+    monkeypatch.setattr(ostrel, "Context", None)
+    monkeypatch.setattr(ostrel, "Excel", 5)
+    ostrel.messaging.reset()
+    assert ostrel.GetSetting._msg_guid == ostrel.messaging._guid
+    monkeypatch.undo()
+    ostrel.messaging.reset()
+    assert ostrel.Excel._msg_guid == ostrel.messaging._guid
+
+
+def test_callable_registry(m, ostrel):
+    prefix = "pyfunc_" + m._guid[:8]
+    first = m.register_callable(len)
+    second = m.register_callable(callable_obj=len)
+    assert (first, second) == (prefix + "_1", prefix + "_2")
+    assert m.get_callable(first) is len and m._next_callable_id == 3
+    assert m.get_callable("nope") is None
+    assert m.unregister_callable("nope") is None
+    m.unregister_callable(first)
+    assert m.get_callable(first) is None and m.get_callable(second) is len
+    with pytest.raises(TypeError, match="^Object must be callable, got int$"):
+        m.register_callable(5)
+    with pytest.raises(TypeError, match=r"^Argument 'callable_id' has incorrect type \(expected str, got NoneType\)$"):
+        m.get_callable(None)
+
+    class S(str):
+        pass
+
+    with pytest.raises(TypeError) as info:
+        m.unregister_callable(S(second))
+    assert info.value.__notes__
+    m.reset()
+    assert m._callable_registry == {} and m._next_callable_id == 1
+
+
+def test_instance_attributes_are_read_at_each_call(m):
+    class CountingLock:
+        def __init__(self):
+            self.lock = threading.Lock()
+            self.calls = []
+
+        def acquire(self):
+            self.calls.append("acquire")
+            return self.lock.acquire()
+
+        def release(self):
+            self.calls.append("release")
+            self.lock.release()
+
+    m._waiters_lock = CountingLock()
+    m._callable_lock = CountingLock()
+    m.send_request_sync({})
+    # Registered, then removed by on_message.
+    assert m._waiters_lock.calls == ["acquire", "release"] * 2
+    m.register_callable(len)
+    m.reset()
+    assert m._callable_lock.calls == ["acquire", "release"] * 2
+    mine = {}
+    m.waiters = mine
+    m.fake.respond = lambda message: None
+    run_in_thread(m.send_request_sync, {}, WAIT)
+    wait_until(lambda: len(mine) == 1)
+    m.reset()
+    assert mine == {}
+
+
+def test_no_lock_held_while_the_handler_runs(m):
+    seen = []
+
+    def handler(message):
+        seen.append((m._waiters_lock.locked(), m._callable_lock.locked()))
+        m.on_message({"requestId": message["requestId"], "ok": True})
+
+    m.set_send_handler(handler)
+    m.send_request_sync({})
+    assert seen == [(False, False)]
+
+
+def test_many_threads_with_out_of_order_responses(m):
+    count = 8
+    arrived = []
+    all_sent = threading.Event()
+    lock = threading.Lock()
+
+    def handler(message):
+        with lock:
+            arrived.append(message)
+            if len(arrived) == count:
+                all_sent.set()
+
+    m.set_send_handler(handler)
+
+    def answer_in_reverse():
+        assert all_sent.wait(WAIT)
+        for message in reversed(arrived):
+            m.on_message({"requestId": message["requestId"], "ok": True, "echo": message["n"]})
+
+    workers = [run_in_thread(lambda i=i: m.send_request_sync({"n": i}, WAIT)["echo"]) for i in range(count)]
+    listener = run_in_thread(answer_in_reverse)
+    listener.result(WAIT)
+    assert [w.result(WAIT) for w in workers] == list(range(count))
+    assert m.waiters == {}
+
+
+def test_cancelling_during_reset_may_finalise_a_proxy(ostrel, addin):
+    # A done-callback runs while reset cancels; it drops the last reference to a proxy, whose
+    # release request needs the waiters lock. Reset must not hold it then.
+    messaging = ostrel.messaging
+    addin.respond = lambda message: None if message["method"] == "GET" else ok()
+    holder = [ostrel.OfficeJsObject(77, "Range")]
+    worker = run_in_thread(lambda: ostrel.Excel.slow)
+    wait_until(lambda: len(messaging.waiters) == 1)
+    (future,) = messaging.waiters.values()
+    future.add_done_callback(lambda f: holder.clear())
+    resetter = run_in_thread(messaging.reset)
+    resetter.result(WAIT)
+    with pytest.raises(concurrent.futures.CancelledError):
+        worker.result(WAIT)
+    assert {"method": "DEL", "name": "__del__", "caller": 77} in addin.bodies("DEL")
+
+
+def test_garbage_collector_on_a_worker_finalises_proxies(ostrel, addin):
+    addin.listener()
+
+    def make_cycle_and_collect():
+        cycle = {"proxy": ostrel.OfficeJsObject(55, "Range")}
+        cycle["self"] = cycle
+        del cycle
+        gc.collect()
+        return True
+
+    assert run_in_thread(make_cycle_and_collect).result(WAIT)
+    assert {"method": "DEL", "name": "__del__", "caller": 55} in addin.bodies("DEL")
+
+
+def test_finalising_a_proxy_inside_the_handler(ostrel, addin):
+    inner = []
+
+    def respond(message):
+        if message["method"] == "GET":
+            proxy = ostrel.OfficeJsObject(66, "Range")
+            del proxy  # sends its release from inside the handler
+            inner.append(True)
+        return ok(wire("Int", 3))
+
+    addin.respond = respond
+    assert ostrel.Excel.value == 3
+    assert inner == [True]
+    assert [b["method"] for b in addin.bodies()] == ["GET", "DEL"]
