@@ -31,6 +31,8 @@ table = sheet.getRange("A1").getResizedRange(len(sales), len(sales.columns) - 1)
 table.values = sales  # the header row, then one row per month
 sheet.getRange(f"A2:A{len(sales) + 1}").numberFormat = "mmm yyyy"
 sheet.getRange(f"C2:D{len(sales) + 1}").numberFormat = currency
+table.getRow(0).format.font.bold = True
+table.format.autofitColumns()
 Context.sync()
 print(f"Wrote {table.rowCount - 1} months of sales to {table.address}")
 

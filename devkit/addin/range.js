@@ -5,8 +5,8 @@
 const { HostObject } = require('./host_object');
 const { RemoteError } = require('./errors');
 const { formatAddress, formatLocal, MAX_ROWS, MAX_COLUMNS } = require('./address');
-const { formatValue } = require('./number_format');
 const { DateValue } = require('./values');
+const { RangeFormat } = require('./range_format');
 
 // Reading or writing more cells than this in one request is refused, as the real host refuses
 // oversized payloads; whole-column addresses such as A:A are meant for getUsedRange, not values.
@@ -81,7 +81,12 @@ class Range extends HostObject {
   }
 
   get text() {
-    return this._grid((r, c) => formatValue(this._sheet._value(r, c), this._sheet._numberFormat(r, c)));
+    return this._grid((r, c) => this._sheet._text(r, c));
+  }
+
+  get format() {
+    this._sheet._checkAlive();
+    return new RangeFormat(this);
   }
 
   get valueTypes() {

@@ -9,6 +9,7 @@ const { EventSource } = require('./events');
 const { parseAddress, formatAddress, MAX_ROWS, MAX_COLUMNS } = require('./address');
 const { evaluate, makeReference, FormulaError } = require('./formulas');
 const { Range } = require('./range');
+const { formatValue } = require('./number_format');
 
 const INVALID_SHEET_CHARS = /[[\]:*?/\\]/;
 
@@ -23,6 +24,9 @@ class Worksheet extends HostObject {
     this._name = name;
     this._id = id;
     this._cells = new Map(); // cellKey -> {value, formula, numberFormat}
+    this._formats = new Map(); // cellKey -> {bold, italic, ...}: only what differs from the defaults
+    this._columnWidths = new Map();
+    this._rowHeights = new Map();
     this._deleted = false;
     this._onChanged = new EventSource('onChanged', (text) => workbook._reportError(text));
   }
@@ -126,6 +130,13 @@ class Worksheet extends HostObject {
   }
 
   _clear(rect, what) {
+    if (what !== 'Contents') {
+      for (const key of [...this._formats.keys()]) {
+        const row = Math.floor(key / MAX_COLUMNS);
+        const column = key % MAX_COLUMNS;
+        if (row >= rect.top && row <= rect.bottom && column >= rect.left && column <= rect.right) this._formats.delete(key);
+      }
+    }
     for (const [key, cell] of [...this._cells]) {
       const row = Math.floor(key / MAX_COLUMNS);
       const column = key % MAX_COLUMNS;
@@ -134,6 +145,34 @@ class Worksheet extends HostObject {
       else if (what === 'Formats') this._update(row, column, { numberFormat: 'General' });
       else this._cells.delete(key);
     }
+  }
+
+  _cellFormat(row, column, key, fallback) {
+    const format = this._formats.get(cellKey(row, column));
+    return format && Object.prototype.hasOwnProperty.call(format, key) ? format[key] : fallback;
+  }
+
+  _setCellFormat(rect, key, value) {
+    for (let r = rect.top; r <= rect.bottom; r += 1) {
+      for (let c = rect.left; c <= rect.right; c += 1) {
+        const k = cellKey(r, c);
+        const format = this._formats.get(k) || {};
+        format[key] = value;
+        this._formats.set(k, format);
+      }
+    }
+  }
+
+  _columnWidth(column) {
+    return this._columnWidths.has(column) ? this._columnWidths.get(column) : 64;
+  }
+
+  _rowHeight(row) {
+    return this._rowHeights.has(row) ? this._rowHeights.get(row) : 15;
+  }
+
+  _text(row, column) {
+    return formatValue(this._value(row, column), this._numberFormat(row, column));
   }
 
   _numberFormat(row, column) {

@@ -146,3 +146,23 @@ test('stalled requests are held and answered in order on resume', async () => {
   assert.equal(h.control('resume').result, 2);
   assert.deepEqual(h.sent.filter((m) => m.kind === 'response').map((m) => [m.requestId, m.ok]), [['x1', true], ['x2', false]]);
 });
+
+test('range formats: fonts, fills, alignment and widths read back as the common value', async () => {
+  const h = new Harness();
+  const header = await h.range('A1:C1');
+  const format = (await h.get(header, 'format')).value;
+  const font = (await h.get(format, 'font')).value;
+  assert.equal((await h.set(font, 'bold', true)).ok, true);
+  await h.set((await h.get(format, 'fill')).value, 'color', '#FFEE00');
+  await h.set(format, 'horizontalAlignment', 'Center');
+  assert.match((await h.set(format, 'horizontalAlignment', 'Middle')).error.message, /horizontalAlignment takes one of General, Left, Center/);
+  assert.equal((await h.get(font, 'bold')).value, true);
+  const wider = (await h.get(await h.range('A1:C2'), 'format')).value;
+  assert.equal((await h.get((await h.get(wider, 'font')).value, 'bold')).type, 'Null', 'mixed cells read as null');
+  await h.set(header, 'values', [['Region', 'A much longer heading', 3]]);
+  await h.call(format, 'autofitColumns');
+  assert.equal((await h.get((await h.get(await h.range('B1'), 'format')).value, 'columnWidth')).value, 21 * 7);
+  await h.call(header, 'clear', 'Formats');
+  assert.equal((await h.get(font, 'bold')).value, false);
+  assert.deepEqual(plainOf(await h.get(header, 'values')), [['Region', 'A much longer heading', 3]]);
+});
