@@ -48,4 +48,6 @@ def run(size="full"):
                              context=f"medians {fmt_seconds(m['native'])} vs {fmt_seconds(m['floor'])}"))
         out.append(ratio_row(section, "python baseline / from_wire", m["python"] / m["native"], 10,
                              at_least=True, context=f"median {fmt_seconds(m['python'])}"))
+        out.append(ratio_row(section, "python baseline / floor (the best any decoder can reach)",
+                             m["python"] / m["floor"]))
     return out
