@@ -1,7 +1,7 @@
 'use strict';
 // Worksheet events. A script registers a Python function with `sheet.onChanged.add(handler)`;
-// after every change to the sheet's cells the add-in asks the kernel to run each handler with an
-// event-arguments dictionary, as Office.js raises its events after the change is done.
+// on every change to the sheet's cells the add-in asks the kernel to run each handler with an
+// event-arguments dictionary, once the change is made.
 
 const { HostObject } = require('./host_object');
 const { PythonFunction } = require('./wire');
@@ -50,12 +50,18 @@ class EventSource extends HostObject {
     return this._handlers.size;
   }
 
-  // Runs every handler with `args`; failures are reported, never thrown at the change's author.
+  // Asks the kernel to run every handler with `args`. The invoke messages go out at once, ahead
+  // of the response to the request that made the change, so that a kernel which has seen that
+  // response has also seen the events it caused. The handlers still run on the kernel's side
+  // while the script goes on; their failures are reported, never thrown at the change's author.
   fire(args) {
     for (const handler of this._handlers) {
-      Promise.resolve()
-        .then(() => handler.invoke([args]))
-        .catch((err) => this._onError(`${this._name} handler ${handler.callableId} failed: ${err.message}`));
+      const report = (err) => this._onError(`${this._name} handler ${handler.callableId} failed: ${err.message}`);
+      try {
+        handler.invoke([args]).catch(report);
+      } catch (err) {
+        report(err);
+      }
     }
   }
 }

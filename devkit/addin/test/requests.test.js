@@ -110,7 +110,7 @@ test('references are counted per hand-out: a twice-fetched object survives one r
   assert.match((await h.request({ method: 'GET', name: 'name', caller: second })).error.message, /has been released/);
 });
 
-test('Python callbacks: Excel.run waits for the callable, events fire after a change', async () => {
+test('Python callbacks: Excel.run waits for the callable, events are sent ahead of the edit\'s response', async () => {
   const h = new Harness({ invokeTimeoutMs: 2000 });
   const runFn = await h.get(1, 'run');
   const pending = h.request({ method: 'CALL', name: '__call__', caller: runFn.value,
@@ -125,9 +125,9 @@ test('Python callbacks: Excel.run waits for the callable, events fire after a ch
   const onChanged = (await h.get(sheet, 'onChanged')).value;
   const add = (await h.get(onChanged, 'add')).value;
   await h.ok({ method: 'CALL', name: '__call__', caller: add, args: [{ arg_type: 'PLACED', value: { type: 'Python_Function', value: 'pyfunc_2', isSpec: true } }] });
-  await h.set(await h.range('B2:C2'), 'values', 5);
-  await new Promise((resolve) => setImmediate(resolve));
+  const edit = await h.set(await h.range('B2:C2'), 'values', 5);
   const event = h.sent.filter((m) => m.kind === 'invoke' && m.callableId === 'pyfunc_2').pop();
+  assert.ok(h.sent.indexOf(event) < h.sent.indexOf(edit), 'the event goes out ahead of the edit\'s response');
   const args = event.args[0];
   assert.equal(args.type, 'Dict');
   assert.equal(args.value.address.value, 'B2:C2');
