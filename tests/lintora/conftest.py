@@ -47,7 +47,12 @@ def logs(caplog):
     return LogLines(caplog)
 
 
-def markers_only_shape(diag):
-    """Asserts the key order of one marker and returns it."""
-    assert list(diag) == ["startLineNumber", "startColumn", "endLineNumber", "endColumn", "message", "severity"]
-    return diag
+@pytest.fixture
+def marker_shape():
+    """Asserts the key order of one Monaco marker and hands the marker back."""
+
+    def check(diag):
+        assert list(diag) == ["startLineNumber", "startColumn", "endLineNumber", "endColumn", "message", "severity"]
+        return diag
+
+    return check

@@ -1,14 +1,12 @@
 """Diagnostics over real pyflakes and Python's parser, and the pyflakes line parser."""
 import pytest
 
-from conftest import markers_only_shape
 
-
-def test_syntax_error(lsp, logs):
+def test_syntax_error(lsp, logs, marker_shape):
     result = lsp.get_diagnostics("def f(:\n    pass\n", "util")
     assert list(result) == ["diagnostics", "error"] and result["error"] is None
     (diag,) = result["diagnostics"]
-    markers_only_shape(diag)
+    marker_shape(diag)
     try:
         compile("def f(:\n    pass\n", "<util>", "exec")
     except SyntaxError as e:
@@ -63,10 +61,10 @@ def test_syntax_error_fallbacks(lintora, lsp, monkeypatch, lineno, offset, msg, 
                     "message": message, "severity": 8}
 
 
-def test_pyflakes_and_imports_sorted(lsp, logs):
+def test_pyflakes_and_imports_sorted(lsp, logs, marker_shape):
     code = "import os\nx = undefined_name\nimport zz_not_installed\n"
     result = lsp.get_diagnostics(code)
-    diags = [markers_only_shape(d) for d in result["diagnostics"]]
+    diags = [marker_shape(d) for d in result["diagnostics"]]
     assert [d["severity"] for d in diags] == [8, 4, 4, 4]
     assert diags[0]["message"] == "import 'zz_not_installed' could not be resolved"
     # Warnings keep pyflakes' own order (by line here).
@@ -153,8 +151,8 @@ def test_pyflakes_streams(lintora, lsp, monkeypatch):
     ("f.py:1:1: '' empty quotes", (1, 1, 2, "'' empty quotes")),
     ("f.py:1:1: 'unclosed", (1, 1, 2, "'unclosed")),
 ])
-def test_parse_pyflakes_message(lsp, message, expected):
-    diag = markers_only_shape(lsp._parse_pyflakes_message(message, 4))
+def test_parse_pyflakes_message(lsp, message, expected, marker_shape):
+    diag = marker_shape(lsp._parse_pyflakes_message(message, 4))
     line, start, end, text = expected
     assert diag == {"startLineNumber": line, "startColumn": start, "endLineNumber": line, "endColumn": end,
                     "message": text, "severity": 4}

@@ -3,11 +3,13 @@ import sys
 
 import pytest
 
-from conftest import markers_only_shape
+MARKER_KEYS = ["startLineNumber", "startColumn", "endLineNumber", "endColumn", "message", "severity"]
 
 
 def check(lsp, code):
-    return [markers_only_shape(d) for d in lsp._check_unresolved_imports(code)]
+    found = lsp._check_unresolved_imports(code)
+    assert all(list(d) == MARKER_KEYS for d in found)
+    return found
 
 
 def test_ranges(lsp, logs):
