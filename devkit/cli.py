@@ -22,8 +22,12 @@ def run_file(path, settings=None, timeout=120.0, verbose=False, out=sys.stdout):
     Returns the process exit status."""
     from .kernel import Kernel
 
-    with open(path, encoding="utf-8") as f:
-        source = f.read()
+    try:
+        with open(path, encoding="utf-8") as f:
+            source = f.read()
+    except (OSError, UnicodeDecodeError) as exc:
+        print(f"cannot read the script {path}: {exc}", file=sys.stderr)
+        return 2
     filename = os.path.abspath(path)
     with Kernel(settings=settings, verbose=verbose) as kernel:
         result = kernel.run_script(source, filename, timeout=timeout, echo=out is sys.stdout)

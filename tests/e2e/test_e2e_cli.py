@@ -60,3 +60,10 @@ def test_demo_shows_the_workbook_and_the_editor_answers():
     assert "undefined name 'summarise'" in out
     assert "Completions at the '.' after 'sales'" in out and "(the completion request failed" not in out
     assert "Hover over 'summarize'" in out and "(the hover request failed" not in out
+
+
+def test_run_refuses_a_missing_script_plainly(tmp_path):
+    proc = run_devkit("run", str(tmp_path / "missing.py"))
+    assert proc.returncode == 2
+    assert proc.stderr.startswith(f"cannot read the script {tmp_path / 'missing.py'}: ")
+    assert "Traceback" not in proc.stderr
