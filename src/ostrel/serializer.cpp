@@ -13,6 +13,8 @@
 #include "support/args.hpp"
 #include "support/function.hpp"
 
+#include <utility>
+
 namespace ostrel {
 namespace {
 
@@ -231,20 +233,32 @@ Ref field(PyObject* wire_value, PyObject* key) {
     return support::none();
 }
 
+// Decodes every item of `payload` into `out` (a new list), reading an exact list afresh at each
+// step since decoding may run code that changes it.
+void decode_items(PyObject* module, PyObject* payload, PyObject* out) {
+    Nesting nest(payload, false, kDecoding);
+    Ref fn = resolve(module, N.from_wire, C.from_wire_fn);
+    if (PyList_CheckExact(payload)) {
+        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(payload); ++i) {
+            Ref item = Ref::borrow(PyList_GET_ITEM(payload, i));
+            Ref dec = decode_with(module, fn, item.get());
+            support::check(PyList_Append(out, dec.get()));
+        }
+        return;
+    }
+    Ref it = Ref::steal(PyObject_GetIter(payload));
+    while (Ref item = Ref::steal_or_null(PyIter_Next(it.get()))) {
+        Ref dec = decode_with(module, fn, item.get());
+        support::check(PyList_Append(out, dec.get()));
+    }
+    if (PyErr_Occurred()) support::throw_error();
+}
+
 Ref decode_array(PyObject* module, PyObject* payload, PyObject* id) {
     Ref cls = global(module, N.OfficeJsArray);
     Ref proxy = Ref::steal(PyObject_CallOneArg(cls.get(), id));
     Ref items = Ref::steal(PyList_New(0));
-    if (support::truthy(payload)) {
-        Nesting nest(payload, false, kDecoding);
-        Ref fn = resolve(module, N.from_wire, C.from_wire_fn);
-        Ref it = Ref::steal(PyObject_GetIter(payload));
-        while (Ref item = Ref::steal_or_null(PyIter_Next(it.get()))) {
-            Ref dec = decode_with(module, fn, item.get());
-            support::check(PyList_Append(items.get(), dec.get()));
-        }
-        if (PyErr_Occurred()) support::throw_error();
-    }
+    if (support::truthy(payload)) decode_items(module, payload, items.get());
     Ref r = call_method(proxy.get(), N.extend, items.get());
     return proxy;
 }
@@ -270,36 +284,73 @@ Ref decode_dict(PyObject* module, PyObject* payload, PyObject* id) {
     return proxy;
 }
 
+enum class Tag { Null, Bool, Int, Float, String, Date, Bytes, Array, Dict, Other };
+
+// The tag tests, in rule order. Tags that arrive as the interned literals (the usual case) are
+// told apart by identity first; anything else is compared with ==, as the rules say.
+Tag classify(PyObject* t) {
+    static const std::pair<PyObject* Names::*, Tag> tags[] = {
+        {&Names::Null, Tag::Null},     {&Names::Bool, Tag::Bool},   {&Names::Int, Tag::Int},
+        {&Names::Float, Tag::Float},   {&Names::String, Tag::String}, {&Names::Date, Tag::Date},
+        {&Names::Bytes, Tag::Bytes},   {&Names::Array, Tag::Array}, {&Names::Dict, Tag::Dict}};
+    for (const auto& entry : tags) {
+        if (t == N.*entry.first) return entry.second;
+    }
+    if (PyUnicode_CheckExact(t) && PyUnicode_CHECK_INTERNED(t)) {
+        // An interned str equals one of the interned tags only if it is that very object.
+        return Tag::Other;
+    }
+    for (const auto& entry : tags) {
+        if (equals(t, N.*entry.first)) return entry.second;
+    }
+    return Tag::Other;
+}
+
 Ref decode(PyObject* module, PyObject* w) {
+    // `isSpec` and `id` are read only by the rules that use them: reading an exact dict has no
+    // effect that the order could show.
     Ref tag = field(w, N.type);
     Ref payload = field(w, N.value);
-    Ref spec = field(w, N.isSpec);
-    Ref id = field(w, N.id);
-    PyObject* t = tag.get();
     PyObject* v = payload.get();
 
-    if (equals(t, N.Null)) return support::none();
-    if (equals(t, N.Bool)) return support::boolean(support::truthy(v));
-    if (equals(t, N.Int)) return Ref::steal(PyNumber_Long(v));
-    if (equals(t, N.Float)) return Ref::steal(PyNumber_Float(v));
-    if (equals(t, N.String)) return Ref::steal(PyObject_Str(v));
-    if (equals(t, N.Date)) {
-        PyObject* parsed = PyObject_CallOneArg(C.fromisoformat, v);
-        if (parsed) return Ref::steal(parsed);
-        if (!PyErr_ExceptionMatches(PyExc_Exception)) support::throw_error();
-        PyErr_Clear();
-        return payload;
+    switch (classify(tag.get())) {
+        case Tag::Null:
+            return support::none();
+        case Tag::Bool:
+            return support::boolean(support::truthy(v));
+        case Tag::Int:
+            return Ref::steal(PyNumber_Long(v));
+        case Tag::Float:
+            return Ref::steal(PyNumber_Float(v));
+        case Tag::String:
+            return Ref::steal(PyObject_Str(v));
+        case Tag::Date: {
+            PyObject* parsed = PyObject_CallOneArg(C.fromisoformat, v);
+            if (parsed) return Ref::steal(parsed);
+            if (!PyErr_ExceptionMatches(PyExc_Exception)) support::throw_error();
+            PyErr_Clear();
+            return payload;
+        }
+        case Tag::Bytes: {
+            PyObject* data = support::truthy(v) ? v : C.empty_bytes;
+            return Ref::steal(PyObject_CallOneArg(C.b64decode, data));
+        }
+        case Tag::Array: {
+            Ref id = field(w, N.id);
+            return decode_array(module, v, id.get());
+        }
+        case Tag::Dict: {
+            Ref id = field(w, N.id);
+            return decode_dict(module, v, id.get());
+        }
+        case Tag::Other:
+            break;
     }
-    if (equals(t, N.Bytes)) {
-        PyObject* data = support::truthy(v) ? v : C.empty_bytes;
-        return Ref::steal(PyObject_CallOneArg(C.b64decode, data));
-    }
-    if (equals(t, N.Array)) return decode_array(module, v, id.get());
-    if (equals(t, N.Dict)) return decode_dict(module, v, id.get());
+    Ref spec = field(w, N.isSpec);
     if (support::truthy(spec.get())) {
         Ref cls = global(module, N.OfficeJsObject);
         Ref object_id = Ref::steal(PyNumber_Long(v));
-        PyObject* args[] = {object_id.get(), t};
+        PyObject* args[] = {object_id.get(), tag.get()};
         return Ref::steal(PyObject_Vectorcall(cls.get(), args, 2, nullptr));
     }
     return Ref::steal(PyObject_Str(v));
