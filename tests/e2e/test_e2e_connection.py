@@ -21,7 +21,8 @@ def test_restart_makes_old_proxies_stale_while_the_roots_keep_working(kernel, os
     assert names == ["Sheet1"]
     assert ostrel.Excel.run(lambda context: context.workbook.worksheets.getCount()) == 1
     assert ostrel.GetSetting("region") == "West"
-    del sheet, cell  # their releases go to the new add-in, which does not know them; swallowed
+    # When sheet and cell go, their releases reach the new add-in, which refuses them; the bridge
+    # swallows that.
 
 
 def test_a_request_waiting_when_the_addin_dies_is_cancelled(kernel, ostrel):
