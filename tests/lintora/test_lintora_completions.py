@@ -209,3 +209,10 @@ def test_script_preparation(lintora, lsp, monkeypatch):
         made.clear()
         lsp.get_completions("co", 1, 2, path)
         assert made == [{"code": "co", "path": expected, "project": lsp._jedi_project}, {"line": 1, "column": 2}]
+
+
+def test_completions_across_synced_modules(lsp):
+    modules = {"helpers": "def scale(value):\n    return value\nLIMIT = 3\n"}
+    dirty = {"helpers": "def scale(value):\n    return value\nLIMIT = 3\nFRESH = 1\n"}
+    found = labels(lsp.get_completions("import helpers\nhelpers.", 2, 8, "main", modules, dirty))
+    assert {"scale", "LIMIT", "FRESH"} <= set(found)

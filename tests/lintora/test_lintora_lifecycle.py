@@ -232,3 +232,14 @@ def test_argument_rule(lintora, lsp, logs):
     # Keywords and number conversion.
     assert lsp.get_completions(code="x = 1\n", line=1.9, column=0)["error"] is None
     assert lsp._get_word_prefix(code="ab", line=True, column=2.5) == "ab"
+
+
+def test_discarded_instance_removes_its_directory(lintora):
+    import gc
+
+    lsp = lintora.Lintora()
+    lsp.sync_modules({"a": "x = 1"})
+    root = lsp._temp_dir.name
+    del lsp
+    gc.collect()
+    assert not os.path.exists(root)
