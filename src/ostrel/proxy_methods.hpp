@@ -13,7 +13,7 @@ void init_internals(PyObject* module, PyObject* self, PyObject* object_id, PyObj
 // `_cw__getattr__(self, name)` with trimming (for proxies whose attribute read adds nothing).
 support::Ref delegate_getattr(PyObject* module, PyObject* self, PyObject* name);
 
-// Definitions of the delegating methods, qualified for `qualname_prefix` ("OfficeJsObject", ...).
+// The delegating methods, one definition per class so that each carries its own __qualname__.
 extern const support::FunctionDef object_getattr_def, object_call_def, object_del_def;
 extern const support::FunctionDef array_getattr_def, array_call_def, array_del_def;
 extern const support::FunctionDef dict_call_def, dict_del_def;
