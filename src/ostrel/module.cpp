@@ -81,9 +81,9 @@ void build(PyObject* module) {
     support::set_global(module, "GetSetting", get_setting.get());
 }
 
-const support::ModuleSpec spec{"ostrel", kDoc, build, forget_state};
+const support::ModuleSpec module_spec{"ostrel", kDoc, build, forget_state};
 
 }  // namespace
 }  // namespace ostrel
 
-PyMODINIT_FUNC PyInit_ostrel() { return support::module_init(ostrel::spec); }
+PyMODINIT_FUNC PyInit_ostrel() { return support::module_init(ostrel::module_spec); }

@@ -35,11 +35,11 @@ bool isinstance(PyObject* obj, PyTypeObject* cls) {
 }
 
 // {"type": tag, "value": payload, "isSpec": spec}, keys in that order.
-Ref wire(PyObject* tag, PyObject* payload, bool spec) {
+Ref wire(PyObject* tag, PyObject* payload, bool is_spec) {
     Ref d = Ref::steal(PyDict_New());
     support::check(PyDict_SetItem(d.get(), N.type, tag));
     support::check(PyDict_SetItem(d.get(), N.value, payload));
-    support::check(PyDict_SetItem(d.get(), N.isSpec, spec ? Py_True : Py_False));
+    support::check(PyDict_SetItem(d.get(), N.isSpec, is_spec ? Py_True : Py_False));
     return d;
 }
 
@@ -346,8 +346,8 @@ Ref decode(PyObject* module, PyObject* w) {
         case Tag::Other:
             break;
     }
-    Ref spec = field(w, N.isSpec);
-    if (support::truthy(spec.get())) {
+    Ref is_spec = field(w, N.isSpec);
+    if (support::truthy(is_spec.get())) {
         Ref cls = global(module, N.OfficeJsObject);
         Ref object_id = Ref::steal(PyNumber_Long(v));
         PyObject* args[] = {object_id.get(), tag.get()};
