@@ -73,7 +73,7 @@ PyModuleDef_Slot g_slots[] = {
 
 PyModuleDef g_def = {
     PyModuleDef_HEAD_INIT,
-    nullptr,  // m_name, from the spec
+    nullptr,  // m_name, set by module_init
     nullptr,  // m_doc: set by exec so a reload does not reset it
     0,
     nullptr,
