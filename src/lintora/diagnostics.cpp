@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "lintora/common.hpp"
+#include "lintora/lent_tree.hpp"
 #include "lintora/methods.hpp"
 
 namespace lintora {
@@ -111,10 +112,14 @@ Ref diagnostics_body(PyObject* module, const ArgValues& a) {
                        : Ref::borrow(N.s_editor);
 
     Ref ast = global(module, N.g_ast);
+    Ref tree;
+    bool stdlib_tree = false;
     const bool syntax_ok = guard(
         {PyExc_SyntaxError},
         [&] {
-            Ref tree = call_method(ast.get(), N.parse, {code}, {{N.filename, filename.get()}});
+            Ref parse = getattr(ast.get(), N.parse);
+            tree = call(parse.get(), {code}, {{N.filename, filename.get()}});
+            stdlib_tree = is_stdlib_parse(parse.get());
             return true;
         },
         [&](PyObject* e) {
@@ -129,6 +134,8 @@ Ref diagnostics_body(PyObject* module, const ArgValues& a) {
             Ref found = call_method(self, N.m_run_pyflakes, {code, filename.get()});
             extend(diagnostics.get(), found.get());
         }
+        // The import check walks the same tree; given this very code object it need not parse again.
+        LendTree lend(code, stdlib_tree ? tree.get() : nullptr);
         Ref imports = call_method(self, N.m_check_unresolved_imports, {code, module_name});
         extend(diagnostics.get(), imports.get());
     }

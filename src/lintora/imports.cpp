@@ -3,6 +3,7 @@
 #include <deque>
 
 #include "lintora/common.hpp"
+#include "lintora/lent_tree.hpp"
 #include "lintora/methods.hpp"
 
 namespace lintora {
@@ -94,7 +95,9 @@ Ref check_unresolved_imports_impl(PyObject* module, const ArgValues& a) {
         {PyExc_Exception},
         [&] {
             Ref ast = global(module, N.g_ast);
-            Ref tree = call_method(ast.get(), N.parse, {a[1]});
+            Ref parse = getattr(ast.get(), N.parse);
+            Ref tree = is_stdlib_parse(parse.get()) ? lent_tree(a[1]) : Ref();
+            if (!tree) tree = call(parse.get(), {a[1]});
             Ref import_type = getattr(ast.get(), N.Import);
             Ref from_type = getattr(ast.get(), N.ImportFrom);
             Ref ast_type = getattr(ast.get(), N.AST);
