@@ -1,5 +1,6 @@
 """Interleaved timing: medians over repeated runs, with the collector paused while sampling."""
 import gc
+import random
 import statistics
 import time
 
@@ -21,17 +22,23 @@ def compare(candidates, *, repeat=15, number=1, warmup=2):
     """Times each callable of `candidates` (name -> fn) `repeat` times, round-robin.
 
     Runs are interleaved so that drift of the machine (another process, frequency changes) lands
-    on every candidate alike. Returns name -> list of per-call seconds. The collector is collected
-    before and disabled during each sample, so one candidate's garbage is not charged to another.
+    on every candidate alike, in a new order each round so that none always follows the same
+    one. Returns name -> list of per-call seconds. The collector is collected before and disabled
+    during each sample, so one candidate's garbage is not charged to another.
     """
     for fn in candidates.values():
         for _ in range(warmup):
             fn()
     samples = {name: [] for name in candidates}
+    order = list(candidates.items())
+    shuffle = random.Random(len(order)).shuffle
     was_enabled = gc.isenabled()
     try:
         for _ in range(repeat):
-            for name, fn in candidates.items():
+            # Whoever runs right after a candidate doing the same work finds the caches warm;
+            # a new order each round keeps that advantage from going always to the same one.
+            shuffle(order)
+            for name, fn in order:
                 gc.collect()
                 gc.disable()
                 try:
