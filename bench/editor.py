@@ -62,9 +62,27 @@ def _check(request, fns):
         raise AssertionError(f"{request}: the product and the floor disagree")
 
 
+class _Pauses:
+    """Times every collection the interpreter runs on its own, by generation."""
+
+    def __init__(self):
+        self.seconds = {0: 0.0, 1: 0.0, 2: 0.0}
+        self.count = {0: 0, 1: 0, 2: 0}
+        self._start = 0.0
+
+    def __call__(self, phase, info):
+        if phase == "start":
+            self._start = time.perf_counter()
+        else:
+            gen = info["generation"]
+            self.seconds[gen] += time.perf_counter() - self._start
+            self.count[gen] += 1
+
+
 def _gc_gain(fn, runs):
     """What freezing the warmed-up heap buys a kernel: the cost of one full collection, and the
-    request's p95 with the collector running as usual, before and after gc.freeze()."""
+    request with the collector running as usual (its p50, p95 and the time spent in the
+    collections it triggered), before and after gc.freeze()."""
     def full_collection():
         t = time.perf_counter()
         gc.collect()
@@ -72,11 +90,16 @@ def _gc_gain(fn, runs):
 
     def natural(n):
         times = []
-        for _ in range(n):
-            t = time.perf_counter()
-            fn()
-            times.append(time.perf_counter() - t)
-        return times
+        pauses = _Pauses()
+        gc.callbacks.append(pauses)
+        try:
+            for _ in range(n):
+                t = time.perf_counter()
+                fn()
+                times.append(time.perf_counter() - t)
+        finally:
+            gc.callbacks.remove(pauses)
+        return times, pauses
 
     gc.unfreeze()
     gc.collect()
@@ -87,6 +110,12 @@ def _gc_gain(fn, runs):
     after = median([full_collection() for _ in range(3)])
     frozen = natural(runs)
     return objects, before, after, thawed, frozen
+
+
+def _natural_text(label, times, pauses):
+    collected = sum(pauses.seconds.values())
+    return (f"{label}: p50 {fmt_seconds(median(times))}, p95 {fmt_seconds(percentile(times, 0.95))}, "
+            f"{pauses.count[2]} full collections, {fmt_seconds(collected / len(times))} collecting per request")
 
 
 def run(size="full"):
@@ -121,11 +150,12 @@ def run(size="full"):
         # The heaviest request on the heaviest heap shows best what freezing is worth.
         heavy = _candidates(lt, lsp, buffers.buffers(size)[-1])["get_completions"]["lintora"]
         objects, before, after, thawed, frozen = _gc_gain(heavy, max(repeat, 5))
-        rows.append(Row("6 gc.freeze() after warm-up", "one full collection",
+        section = "6 gc.freeze() after warm-up"
+        rows.append(Row(section, "one full collection",
                         f"{fmt_seconds(before)} -> {fmt_seconds(after)} ({objects:,} objects tracked)"))
-        rows.append(Row("6 gc.freeze() after warm-up", "get_completions (heaviest buffer), collector on",
-                        f"p50 {fmt_seconds(median(thawed))} -> {fmt_seconds(median(frozen))}, "
-                        f"p95 {fmt_seconds(percentile(thawed, 0.95))} -> {fmt_seconds(percentile(frozen, 0.95))}"))
+        figure = f"{len(thawed[0])} get_completions (heaviest buffer), collector on"
+        rows.append(Row(section, figure, _natural_text("not frozen", *thawed)))
+        rows.append(Row(section, figure, _natural_text("frozen", *frozen)))
     finally:
         gc.unfreeze()
         lsp.close()
