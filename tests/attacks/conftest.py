@@ -12,11 +12,11 @@ FULL = os.environ.get("CELLUMO_STRESS") == "full"
 WAIT = 120.0 if FULL else 60.0
 
 settings.register_profile(
-    "attack-ci", max_examples=150, derandomize=True, deadline=None, database=None,
-    suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
+    "attack-ci", max_examples=400, derandomize=True, deadline=None, database=None,
+    suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large, HealthCheck.function_scoped_fixture])
 settings.register_profile(
     "attack-full", max_examples=5000, deadline=None, database=None,
-    suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
+    suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large, HealthCheck.function_scoped_fixture])
 ATTACK_SETTINGS = settings.get_profile("attack-full" if FULL else "attack-ci")
 
 sys.path.insert(0, os.path.dirname(__file__))
