@@ -54,13 +54,17 @@ sales.sort_values("revenue", ascending=False).head(10)
 '''
 
 
+ALL_REQUESTS = ("get_completions", "get_hover", "get_signature_help", "get_diagnostics")
+
+
 @dataclass
 class Buffer:
     name: str
     code: str
-    completion: tuple  # (line, column): 1-based line, 0-based column, as the editor sends them
-    hover: tuple
-    signature: tuple
+    completion: tuple = None  # (line, column): 1-based line, 0-based column, as the editor sends them
+    hover: tuple = None
+    signature: tuple = None
+    requests: tuple = ALL_REQUESTS
 
 
 def _at(code, needle, offset=0):
@@ -99,6 +103,16 @@ def pandas_buffer():
     )
 
 
+def large_buffer():
+    """A module of thousands of lines, where parsing is a large part of a diagnostics request."""
+    import argparse
+
+    code = inspect.getsource(argparse)
+    return Buffer(name=f"argparse.py ({code.count(chr(10))} lines)", code=code, requests=("get_diagnostics",))
+
+
 def buffers(size="full"):
     # The smoke run skips pandas: loading it into jedi alone takes seconds.
-    return [stdlib_buffer()] if size == "smoke" else [stdlib_buffer(), pandas_buffer()]
+    if size == "smoke":
+        return [stdlib_buffer()]
+    return [stdlib_buffer(), pandas_buffer(), large_buffer()]

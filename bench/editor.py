@@ -17,13 +17,12 @@ from .report import Row, ratio_row
 from .timing import compare, fmt_seconds, median, percentile
 
 SIZES = {"full": (25, 1), "quick": (9, 1), "smoke": (2, 1)}
-REQUESTS = ("get_completions", "get_hover", "get_signature_help", "get_diagnostics")
 
 
 def _candidates(lt, lsp, buf):
     """request -> {candidate: fn}; each fn answers the same request on the same buffer."""
     code, project, temp = buf.code, lt._jedi_project, lt._temp_dir.name
-    return {
+    every = {
         "get_completions": {
             "lintora": lambda: lt.get_completions(code, *buf.completion),
             "floor": lambda: editor_floor.completions(project, code, *buf.completion),
@@ -45,6 +44,7 @@ def _candidates(lt, lsp, buf):
             "pylsp": lambda: lsp.diagnostics(code),
         },
     }
+    return {request: every[request] for request in buf.requests}
 
 
 def _check(request, fns):
@@ -132,7 +132,7 @@ def run(size="full"):
                     fn()
             gc.collect()
             gc.freeze()
-            for request in REQUESTS:
+            for request in cands:
                 samples = compare(cands[request], repeat=repeat, number=number, warmup=1)
                 p50 = {k: median(v) for k, v in samples.items()}
                 p95 = {k: percentile(v, 0.95) for k, v in samples.items()}
@@ -148,7 +148,8 @@ def run(size="full"):
                     context=f"pylsp p50 {fmt_seconds(p50['pylsp'])}, p95 {fmt_seconds(p95['pylsp'])}"))
             gc.unfreeze()
         # The heaviest request on the heaviest heap shows best what freezing is worth.
-        heavy = _candidates(lt, lsp, buffers.buffers(size)[-1])["get_completions"]["lintora"]
+        heaviest = [b for b in buffers.buffers(size) if "get_completions" in b.requests][-1]
+        heavy = _candidates(lt, lsp, heaviest)["get_completions"]["lintora"]
         objects, before, after, thawed, frozen = _gc_gain(heavy, max(repeat, 5))
         section = "6 gc.freeze() after warm-up"
         rows.append(Row(section, "one full collection",
