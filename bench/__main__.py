@@ -1,8 +1,8 @@
 """python -m bench [--quick | --smoke] [--out FILE] [section ...]
 
 Runs the sections (all by default), prints the machine, then the table of figures with their
-targets and verdicts, and writes the same table as Markdown (bench/RESULTS.md unless told
-otherwise) for README.md to show.
+targets and verdicts. A full run of every section also writes the table as Markdown to
+bench/RESULTS.md, for README.md to show; --out writes it anywhere, for any run.
 """
 import argparse
 import importlib
@@ -36,8 +36,9 @@ def main(argv=None):
                        help="smaller inputs and fewer repeats (a minute or two)")
     sizes.add_argument("--smoke", action="store_const", dest="size", const="smoke",
                        help="tiny inputs: checks that every section runs, times mean nothing")
-    parser.add_argument("--out", type=Path, default=Path(__file__).resolve().parent / "RESULTS.md",
-                        help="where to write the Markdown table (default: bench/RESULTS.md)")
+    parser.add_argument("--out", type=Path,
+                        help="where to write the Markdown table (default: bench/RESULTS.md after a "
+                             "full run of every section; other runs only print it)")
     parser.add_argument("sections", nargs="*", metavar="section", help="any of: " + ", ".join(SECTIONS))
     args = parser.parse_args(argv)
     unknown = [s for s in args.sections if s not in SECTIONS]
@@ -45,6 +46,9 @@ def main(argv=None):
         parser.error(f"unknown section {', '.join(unknown)} (choose from {', '.join(SECTIONS)})")
     size = args.size or "full"
     names = args.sections or list(SECTIONS)
+    out = args.out
+    if out is None and size == "full" and names == list(SECTIONS):
+        out = Path(__file__).resolve().parent / "RESULTS.md"
 
     facts = report.machine() + [("run", f"{size}: " + ", ".join(names))]
     for key, value in facts:
@@ -53,10 +57,12 @@ def main(argv=None):
     text = report.markdown(rows, facts, note=NOTE)
     print()
     print(text)
-    args.out.write_text(text)
     missed = [r for r in rows if r.met is False]
-    print(f"{len(rows)} figures, {sum(r.met is True for r in rows)} targets met, {len(missed)} not met; "
-          f"table written to {args.out}")
+    summary = f"{len(rows)} figures, {sum(r.met is True for r in rows)} targets met, {len(missed)} not met"
+    if out is not None:
+        out.write_text(text)
+        summary += f"; table written to {out}"
+    print(summary)
     return 0
 
 
