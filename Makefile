@@ -66,9 +66,20 @@ demo: build
 bench: build
 	$(PY) -m bench
 
+# The attack suites at full size, then each fuzz harness for FUZZ_SECONDS (its corpus is kept in
+# build/fuzz so that later runs start from it; a crashing input is written beside it).
+FUZZ_SECONDS ?= 120
 stress: build
 	$(PY) -m pip install -q -r <($(PY) tools/requirements.py stress)
-	CELLUMO_STRESS=full CELLUMO_STAGE=$(abspath $(BUILD_DIR))/stage $(PY) -m pytest -q -m "stress or not stress" $(PYTEST_ARGS)
+	CELLUMO_STRESS=full CELLUMO_STAGE=$(abspath $(BUILD_DIR))/stage $(PY) -m pytest -q -s tests/attacks $(PYTEST_ARGS)
+	@for h in fuzz_wire fuzz_args; do \
+	  mkdir -p build/fuzz/$$h; \
+	  echo "fuzzing $$h for $(FUZZ_SECONDS) s"; \
+	  timeout $$(( $(FUZZ_SECONDS) + 120 )) $(PY) fuzz/$$h.py -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=4096 \
+	    -artifact_prefix=build/fuzz/$$h- -print_final_stats=1 build/fuzz/$$h > build/fuzz/$$h.log 2>&1; \
+	  rc=$$?; grep -a -E "^(Done|stat::number_of_executed_units)" build/fuzz/$$h.log; \
+	  if [ $$rc -ne 0 ]; then tail -40 build/fuzz/$$h.log; echo "$$h failed ($$rc)"; exit 1; fi; \
+	done
 
 clean:
 	rm -rf build
