@@ -56,7 +56,7 @@ def _check(request, fns):
         "get_completions": lambda: len(ours["completions"]) == len(floor) > 0,
         "get_hover": lambda: ours["contents"] is not None and bool(floor),
         "get_signature_help": lambda: len(ours["signatures"]) == 1 and floor is not None,
-        "get_diagnostics": lambda: True,
+        "get_diagnostics": lambda: len(ours["diagnostics"]) == _floor_markers(*floor),
     }[request]()
     if not found:
         raise AssertionError(f"{request}: the product and the floor disagree")
@@ -77,6 +77,13 @@ class _Pauses:
             gen = info["generation"]
             self.seconds[gen] += time.perf_counter() - self._start
             self.count[gen] += 1
+
+
+def _floor_markers(warnings, errors, unresolved):
+    from cellumo_master.python_server import lintora
+
+    lines = (warnings + errors).splitlines()
+    return sum(1 for line in lines if lintora.PYFLAKES_MESSAGE_PATTERN.match(line.strip())) + len(unresolved)
 
 
 def _gc_gain(fn, runs):
