@@ -84,7 +84,8 @@ def test_finaliser_on_the_listener_thread_ends_with_its_timeout(run_python):
     # (shortened here) and is swallowed; the listener then goes on serving.
     run(run_python, """
         Messaging = ostrel.Messaging
-        m.send_request_sync = lambda req, timeout=0.3: Messaging.send_request_sync(m, req, timeout)
+        m.send_request_sync = lambda req: Messaging.send_request_sync(
+            m, req, 0.3 if req.get("method") == "DEL" else 60.0)
         q = queue.Queue()
         m.set_send_handler(q.put)
         served = []
