@@ -110,7 +110,8 @@ def test_huge_buffers(lsp, sandbox):
     count = size(2_000, 100_000)
     big = "".join(f"def f{i}(a, b=1):\n    return a + b  # {i}\n" for i in range(count // 2)) + "f1(\nf"
     ask_everything(lsp, big, count + 1, 1)
-    long_line = "x = [" + ", ".join(str(i) for i in range(size(5_000, 300_000))) + "]\nx."
+    # completing at the end of a very long line costs jedi time quadratic in its length
+    long_line = "x = [" + ", ".join(str(i) for i in range(size(5_000, 20_000))) + "]\nx."
     ask_everything(lsp, long_line, 2, 2)
     ask_everything(lsp, long_line, 1, len(long_line.split("\n")[0]))
 
