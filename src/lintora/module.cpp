@@ -97,15 +97,12 @@ void build(PyObject* module) {
         compile(re.get(), R"(^\s*(import\s+[\w.]+\s+as(\s+\w*)?|from\s+[\w.]+\s+import\s+[\w.]+\s+as(\s+\w*)?)$)");
     set_global(module, "IMPORT_ALIAS_PATTERN", alias_pattern.get());
 
-    std::vector<support::Member> members;
-    for (const support::FunctionDef* def :
-         {&init_def, &cleanup_def, &set_hover_mode_def, &update_sys_paths_def, &set_workspace_def,
-          &sync_modules_def, &delete_module_def, &is_module_name_def, &get_completions_def, &get_word_prefix_def,
-          &get_hover_def, &format_compact_hover_def, &get_type_description_def, &get_signature_help_def,
-          &format_signature_def, &get_diagnostics_def, &run_pyflakes_def, &parse_pyflakes_message_def,
-          &check_unresolved_imports_def, &can_resolve_import_def}) {
-        members.push_back({def->name, support::make_function(module, *def)});
-    }
+    std::vector<support::Member> members = support::methods(
+        module, {&init_def, &cleanup_def, &set_hover_mode_def, &update_sys_paths_def, &set_workspace_def,
+                 &sync_modules_def, &delete_module_def, &is_module_name_def, &get_completions_def,
+                 &get_word_prefix_def, &get_hover_def, &format_compact_hover_def, &get_type_description_def,
+                 &get_signature_help_def, &format_signature_def, &get_diagnostics_def, &run_pyflakes_def,
+                 &parse_pyflakes_message_def, &check_unresolved_imports_def, &can_resolve_import_def});
     Ref cls = support::make_class(
         module, "Lintora", nullptr,
         "Editor code intelligence over jedi and pyflakes, against a private directory of the user's modules.",

@@ -97,26 +97,18 @@ Ref one_base(PyTypeObject* base) { return Ref::steal(PyTuple_Pack(1, reinterpret
 }  // namespace
 
 Ref make_array_class(PyObject* module) {
-    std::vector<support::Member> m;
-    m.push_back({"__init__", support::make_function(module, array_init_def)});
-    m.push_back({"__getattr__", support::make_function(module, array_getattr_def)});
-    m.push_back({"__setattr__", support::make_function(module, array_setattr_def)});
-    m.push_back({"__call__", support::make_function(module, array_call_def)});
-    m.push_back({"__del__", support::make_function(module, array_del_def)});
-    m.push_back({"__repr__", support::make_function(module, array_repr_def)});
+    std::vector<support::Member> m = support::methods(
+        module, {&array_init_def, &array_getattr_def, &array_setattr_def, &array_call_def, &array_del_def,
+                 &array_repr_def});
     Ref bases = one_base(&PyList_Type);
     return support::make_class(module, "OfficeJsArray", bases.get(),
                                "Specialized proxy for arrays returned from Office.js.", std::move(m));
 }
 
 Ref make_dict_class(PyObject* module) {
-    std::vector<support::Member> m;
-    m.push_back({"__init__", support::make_function(module, dict_init_def)});
-    m.push_back({"__getattr__", support::make_function(module, dict_getattr_def)});
-    m.push_back({"__setattr__", support::make_function(module, dict_setattr_def)});
-    m.push_back({"__call__", support::make_function(module, dict_call_def)});
-    m.push_back({"__del__", support::make_function(module, dict_del_def)});
-    m.push_back({"__repr__", support::make_function(module, dict_repr_def)});
+    std::vector<support::Member> m = support::methods(
+        module, {&dict_init_def, &dict_getattr_def, &dict_setattr_def, &dict_call_def, &dict_del_def,
+                 &dict_repr_def});
     Ref bases = one_base(&PyDict_Type);
     return support::make_class(module, "OfficeJsDict", bases.get(),
                                "Specialized proxy for dictionaries returned from Office.js.",

@@ -357,15 +357,9 @@ const char* const kDoc =
 }  // namespace
 
 Ref make_messaging_class(PyObject* module) {
-    std::vector<support::Member> m;
-    m.push_back({"__init__", support::make_function(module, init_def)});
-    m.push_back({"set_send_handler", support::make_function(module, set_send_handler_def)});
-    m.push_back({"on_message", support::make_function(module, on_message_def)});
-    m.push_back({"send_request_sync", support::make_function(module, send_request_sync_def)});
-    m.push_back({"reset", support::make_function(module, reset_def)});
-    m.push_back({"register_callable", support::make_function(module, register_callable_def)});
-    m.push_back({"get_callable", support::make_function(module, get_callable_def)});
-    m.push_back({"unregister_callable", support::make_function(module, unregister_callable_def)});
+    std::vector<support::Member> m = support::methods(
+        module, {&init_def, &set_send_handler_def, &on_message_def, &send_request_sync_def, &reset_def,
+                 &register_callable_def, &get_callable_def, &unregister_callable_def});
     return support::make_class(module, "Messaging", nullptr, kDoc, std::move(m));
 }
 

@@ -57,14 +57,9 @@ const char* const kDoc =
 }  // namespace
 
 Ref make_object_class(PyObject* module) {
-    std::vector<support::Member> m;
-    m.push_back({"__init__", support::make_function(module, init_def)});
-    m.push_back({"__getattr__", support::make_function(module, object_getattr_def)});
-    m.push_back({"__getitem__", support::make_function(module, getitem_def)});
-    m.push_back({"__setattr__", support::make_function(module, setattr_def)});
-    m.push_back({"__call__", support::make_function(module, object_call_def)});
-    m.push_back({"__del__", support::make_function(module, object_del_def)});
-    m.push_back({"__repr__", support::make_function(module, repr_def)});
+    std::vector<support::Member> m = support::methods(
+        module, {&init_def, &object_getattr_def, &getitem_def, &setattr_def, &object_call_def,
+                 &object_del_def, &repr_def});
     return support::make_class(module, "OfficeJsObject", nullptr, kDoc, std::move(m));
 }
 

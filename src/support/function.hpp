@@ -9,9 +9,11 @@
 // `__dict__`, so introspection and decorators see an ordinary function.
 #pragma once
 
+#include <initializer_list>
 #include <vector>
 
 #include "support/args.hpp"
+#include "support/namespace.hpp"
 #include "support/ref.hpp"
 
 namespace support {
@@ -39,6 +41,10 @@ Ref make_function(PyObject* module, const FunctionDef& def);
 
 // `staticmethod(make_function(...))`.
 Ref make_staticmethod(PyObject* module, const FunctionDef& def);
+
+// Class namespace members for `defs`, each under its own name, in the order given: the
+// methods of a class body.
+std::vector<Member> methods(PyObject* module, std::initializer_list<const FunctionDef*> defs);
 
 // True when `o` is one of our function objects.
 bool is_function(PyObject* o);
