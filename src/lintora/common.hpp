@@ -255,6 +255,10 @@ void validate_position(PyObject* line, PyObject* column);
 void sync_request_modules(PyObject* self, PyObject* modules, PyObject* dirty_files);
 // Chooses the script path and creates the jedi.Script (script preparation, steps 2 and 3).
 Ref make_script(PyObject* module, PyObject* self, PyObject* code, PyObject* path);
+// The argument rule and annotations shared by the three cursor requests (completions, hover,
+// signature help): self, code, line, column, path=None, modules=None, dirty_files=None.
+support::Signature cursor_request_signature(const char* name);
+std::vector<support::Annotation> cursor_request_annotations();
 // `{"line": line, "column": column}` as keywords of a jedi call.
 Ref call_at(PyObject* script, PyObject* method, PyObject* line, PyObject* column);
 

@@ -188,21 +188,9 @@ Ref get_word_prefix_impl(PyObject*, const ArgValues& a) {
 const support::FunctionDef get_completions_def{
     "get_completions", "Lintora.get_completions",
     "Completion items at the cursor (1-based line, 0-based column) in Monaco's shape.",
-    support::Signature("get_completions", {{"self"},
-                                           {"code", ArgType::Str},
-                                           {"line", ArgType::Int},
-                                           {"column", ArgType::Int},
-                                           {"path", ArgType::Str, Default::None},
-                                           {"modules", ArgType::Dict, Default::None},
-                                           {"dirty_files", ArgType::Dict, Default::None}}),
+    cursor_request_signature("get_completions"),
     get_completions_impl,
-    {{"code", "str"},
-     {"line", "int"},
-     {"column", "int"},
-     {"path", "Optional[str]"},
-     {"modules", "Optional[Dict[str, str]]"},
-     {"dirty_files", "Optional[Dict[str, str]]"},
-     {"return", "Dict[str, Any]"}}};
+    cursor_request_annotations()};
 
 const support::FunctionDef get_word_prefix_def{
     "_get_word_prefix", "Lintora._get_word_prefix", "The identifier being typed before the cursor.",

@@ -198,21 +198,9 @@ Ref get_type_description_impl(PyObject*, const ArgValues& a) {
 
 const support::FunctionDef get_hover_def{
     "get_hover", "Lintora.get_hover", "Markdown hover text for the symbol at the cursor.",
-    support::Signature("get_hover", {{"self"},
-                                     {"code", ArgType::Str},
-                                     {"line", ArgType::Int},
-                                     {"column", ArgType::Int},
-                                     {"path", ArgType::Str, Default::None},
-                                     {"modules", ArgType::Dict, Default::None},
-                                     {"dirty_files", ArgType::Dict, Default::None}}),
+    cursor_request_signature("get_hover"),
     get_hover_impl,
-    {{"code", "str"},
-     {"line", "int"},
-     {"column", "int"},
-     {"path", "Optional[str]"},
-     {"modules", "Optional[Dict[str, str]]"},
-     {"dirty_files", "Optional[Dict[str, str]]"},
-     {"return", "Dict[str, Any]"}}};
+    cursor_request_annotations()};
 
 const support::FunctionDef format_compact_hover_def{
     "_format_compact_hover", "Lintora._format_compact_hover",

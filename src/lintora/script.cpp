@@ -47,4 +47,26 @@ Ref call_at(PyObject* script, PyObject* method, PyObject* line, PyObject* column
     return call_method(script, method, {}, {{N.line, line}, {N.column, column}});
 }
 
+support::Signature cursor_request_signature(const char* name) {
+    using support::ArgType;
+    using support::Default;
+    return support::Signature(name, {{"self"},
+                                     {"code", ArgType::Str},
+                                     {"line", ArgType::Int},
+                                     {"column", ArgType::Int},
+                                     {"path", ArgType::Str, Default::None},
+                                     {"modules", ArgType::Dict, Default::None},
+                                     {"dirty_files", ArgType::Dict, Default::None}});
+}
+
+std::vector<support::Annotation> cursor_request_annotations() {
+    return {{"code", "str"},
+            {"line", "int"},
+            {"column", "int"},
+            {"path", "Optional[str]"},
+            {"modules", "Optional[Dict[str, str]]"},
+            {"dirty_files", "Optional[Dict[str, str]]"},
+            {"return", "Dict[str, Any]"}};
+}
+
 }  // namespace lintora

@@ -138,21 +138,9 @@ Ref format_signature_impl(PyObject*, const ArgValues& a) {
 const support::FunctionDef get_signature_help_def{
     "get_signature_help", "Lintora.get_signature_help",
     "Signature help for the call around the cursor, with the active parameter.",
-    support::Signature("get_signature_help", {{"self"},
-                                              {"code", ArgType::Str},
-                                              {"line", ArgType::Int},
-                                              {"column", ArgType::Int},
-                                              {"path", ArgType::Str, Default::None},
-                                              {"modules", ArgType::Dict, Default::None},
-                                              {"dirty_files", ArgType::Dict, Default::None}}),
+    cursor_request_signature("get_signature_help"),
     get_signature_help_impl,
-    {{"code", "str"},
-     {"line", "int"},
-     {"column", "int"},
-     {"path", "Optional[str]"},
-     {"modules", "Optional[Dict[str, str]]"},
-     {"dirty_files", "Optional[Dict[str, str]]"},
-     {"return", "Dict[str, Any]"}}};
+    cursor_request_annotations()};
 
 const support::FunctionDef format_signature_def{
     "_format_signature", "Lintora._format_signature", "A jedi signature's parameter list from '(' on.",
