@@ -163,14 +163,21 @@ Ref reset_impl(PyObject* module, const ArgValues& a) {
     pending.reset();
 
     Ref guid = new_hex_id();
-    set_attr(self, N._guid, guid.get());
 
-    // The registry's callables are dropped after the lock is released: a callable's last
-    // reference may hold a proxy whose finaliser sends a request.
+    // The new context id is set under the registry lock, together with the counter: a
+    // registration racing with the reset then forms its id from the old id and old counter (and
+    // is dropped with the old registry) or from the new id and the fresh counter. Setting it
+    // before taking the lock would let a registration pair the new id with the old counter, and
+    // that id would be handed out again, to another callable, once the counter got there.
+    // The registry's callables and the old id are dropped after the lock is released: a
+    // callable's last reference may hold a proxy whose finaliser sends a request.
     Ref dropped;
+    Ref old_guid;
     {
         Ref lock = get_attr(self, N._callable_lock);
         with_lock(lock.get(), [&] {
+            old_guid = get_attr(self, N._guid);
+            set_attr(self, N._guid, guid.get());
             Ref registry = get_attr(self, N._callable_registry);
             if (PyDict_CheckExact(registry.get())) {
                 dropped = Ref::steal(PyDict_Copy(registry.get()));
@@ -183,6 +190,7 @@ Ref reset_impl(PyObject* module, const ArgValues& a) {
         });
     }
     dropped.reset();
+    old_guid.reset();
 
     // All three root proxies follow the new context id, GetSetting included, so that none of
     // them is refused after a reconnect.

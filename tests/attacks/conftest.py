@@ -1,36 +1,5 @@
-"""Sizes for the attack suites. `make test` runs them reduced and reproducible; `make stress`
-sets CELLUMO_STRESS=full for the full size. Every suite reads its counts from `size`."""
-import os
-import sys
-
+"""Fixtures of the attack suites; sizes and figures are in attack_support."""
 import pytest
-from hypothesis import HealthCheck, settings
-
-FULL = os.environ.get("CELLUMO_STRESS") == "full"
-
-# Bound for every join and wait in these suites; none should come near it.
-WAIT = 120.0 if FULL else 60.0
-
-settings.register_profile(
-    "attack-ci", max_examples=400, derandomize=True, deadline=None, database=None,
-    suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large, HealthCheck.function_scoped_fixture])
-settings.register_profile(
-    "attack-full", max_examples=5000, deadline=None, database=None,
-    suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large, HealthCheck.function_scoped_fixture])
-ATTACK_SETTINGS = settings.get_profile("attack-full" if FULL else "attack-ci")
-
-sys.path.insert(0, os.path.dirname(__file__))
-
-
-def size(ci, full):
-    """The count for this run."""
-    return full if FULL else ci
-
-
-def report(name, **figures):
-    """Figures of a run, printed so that `pytest -s` (and the stress log) shows them."""
-    line = " ".join(f"{k}={v}" for k, v in figures.items())
-    print(f"\n[attack] {name}: {line}", file=sys.__stderr__, flush=True)
 
 
 @pytest.fixture

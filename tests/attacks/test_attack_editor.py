@@ -9,7 +9,7 @@ import tempfile
 import pytest
 from hypothesis import given, settings, strategies as st
 
-from conftest import ATTACK_SETTINGS, FULL, report, size
+from attack_support import ATTACK_SETTINGS, FULL, report, size
 
 SHAPES = {
     "get_completions": ["completions", "error"],

@@ -6,7 +6,7 @@ import textwrap
 
 import pytest
 
-from conftest import FULL, WAIT
+from attack_support import FULL, WAIT
 
 IMPORT = textwrap.dedent("""
     import concurrent.futures, gc, queue, random, sys, threading, time

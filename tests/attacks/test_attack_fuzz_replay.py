@@ -6,7 +6,7 @@ import sys
 
 import pytest
 
-from conftest import report, size
+from attack_support import report, size
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "fuzz"))
 

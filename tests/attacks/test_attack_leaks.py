@@ -10,7 +10,7 @@ import numpy as np
 import pandas as pd
 import pytest
 
-from conftest import FULL, report, size
+from attack_support import FULL, report, size
 
 ROUNDS = size(400, 4000)
 # Bytes of traced growth allowed per round after warm-up: a leaked object costs more than this.

@@ -6,7 +6,7 @@ import random
 import threading
 import time
 
-from conftest import WAIT, report, size
+from attack_support import WAIT, report, size
 
 
 class HandlerFailure(Exception):
@@ -177,3 +177,41 @@ def test_callable_registry_under_concurrent_resets(ostrel):
 
     assert not wrong, wrong[:5]
     report("callable registry", registrations=rounds * 8, resets=resets[0])
+
+
+def test_registration_racing_a_reset_never_shares_an_id(ostrel):
+    """Regression: a registration that ran between a reset's new context id and its clearing of
+    the registry paired the new id with the old counter, so the same callable id was later
+    handed to another callable and the add-in would have called the wrong one. Here the
+    registration is slipped in where the reset takes the registry lock."""
+    m = ostrel.Messaging()
+    real = m._callable_lock
+    state = {"in_reset": False, "raced": None}
+
+    class Hook:
+        def acquire(self, *args):
+            if state["in_reset"] and state["raced"] is None:
+                state["raced"] = "busy"
+                state["raced"] = m.register_callable(raced_fn)
+            return real.acquire(*args)
+
+        def release(self):
+            return real.release()
+
+    def raced_fn():
+        return "raced"
+
+    for _ in range(3):
+        m.register_callable(len)
+    m._callable_lock = Hook()
+    state["in_reset"] = True
+    try:
+        m.reset()
+    finally:
+        state["in_reset"] = False
+        ostrel.messaging.reset()  # any instance's reset re-stamps the module's root proxies
+    later = [m.register_callable(lambda i=i: i) for i in range(6)]
+    assert state["raced"] not in later
+    assert len(set(later)) == len(later)
+    found = m.get_callable(state["raced"])
+    assert found is None or found is raced_fn

@@ -13,7 +13,7 @@ import pandas as pd
 import pytest
 from hypothesis import given, strategies as st
 
-from conftest import ATTACK_SETTINGS, report
+from attack_support import ATTACK_SETTINGS, report
 
 TAGS = ["Null", "Bool", "Int", "Float", "String", "Date", "Bytes", "Array", "Dict",
         "Python_Function", "Range", "Function", "Excel"]

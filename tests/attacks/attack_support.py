@@ -1,0 +1,31 @@
+"""Sizes and figures for the attack suites. `make test` runs them reduced and reproducible;
+`make stress` sets CELLUMO_STRESS=full for the full size. Every suite reads its counts from
+`size`. (A module of its own name: other test directories have a conftest of their own.)"""
+import os
+import sys
+
+from hypothesis import HealthCheck, settings
+
+FULL = os.environ.get("CELLUMO_STRESS") == "full"
+
+# Bound for every join and wait in these suites; none should come near it.
+WAIT = 120.0 if FULL else 60.0
+
+settings.register_profile(
+    "attack-ci", max_examples=400, derandomize=True, deadline=None, database=None,
+    suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large, HealthCheck.function_scoped_fixture])
+settings.register_profile(
+    "attack-full", max_examples=5000, deadline=None, database=None,
+    suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large, HealthCheck.function_scoped_fixture])
+ATTACK_SETTINGS = settings.get_profile("attack-full" if FULL else "attack-ci")
+
+
+def size(ci, full):
+    """The count for this run."""
+    return full if FULL else ci
+
+
+def report(name, **figures):
+    """Figures of a run, printed so that `pytest -s` (and the stress log) shows them."""
+    line = " ".join(f"{k}={v}" for k, v in figures.items())
+    print(f"\n[attack] {name}: {line}", file=sys.__stderr__, flush=True)
