@@ -91,7 +91,7 @@ def garbage_texts():
 
 
 def deep_texts():
-    n = size(2_000, 20_000)
+    n = size(1_000, 20_000)
     return ["(" * 150 + ")" * 150, "(" * 300 + ")" * 300, "[" * n + "]" * n, "-" * n + "1",
             "x" + ".y" * n, "+".join(["1"] * n), "f(" * 90 + ")" * 90, "lambda: " * n + "0",
             "not " * n + "x", "if x:\n" + "".join(" " * (i + 1) + "if x:\n" for i in range(99)) + " " * 100 + "pass\n",
