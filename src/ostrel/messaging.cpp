@@ -38,9 +38,53 @@ Ref pop_item(PyObject* container, PyObject* key) {
     return call_method(container, N.pop, key, Py_None);
 }
 
+// For a request id that is not an exact str, the stored id that a lookup of `rid` in `waiters`
+// would find (the same hash, then equal), or None. Hashing and comparing such an id may run
+// Python code (its own __hash__ and __eq__, or a collection they set off), which must not run
+// under `_waiters_lock`: code that finalises a proxy there would wait for that lock on its own
+// thread. So under the lock only the stored ids, all exact str, are read, and the hash and the
+// comparisons come after it. Empty when `waiters` is not an exact dict.
+Ref stored_id(PyObject* self, PyObject* rid) {
+    Ref stored = Ref::steal(PyList_New(0));
+    bool exact = true;
+    Ref lock = get_attr(self, N._waiters_lock);
+    with_lock(lock.get(), [&] {
+        Ref waiters = get_attr(self, N.waiters);
+        if (!PyDict_CheckExact(waiters.get())) {
+            exact = false;
+            return;
+        }
+        Py_ssize_t pos = 0;
+        PyObject* key = nullptr;
+        PyObject* value = nullptr;
+        while (PyDict_Next(waiters.get(), &pos, &key, &value)) {
+            if (PyUnicode_CheckExact(key)) support::check(PyList_Append(stored.get(), key));
+        }
+    });
+    if (!exact) return Ref();
+    // As `pop` on a dict: nothing to find in an empty one, and the id is hashed only otherwise.
+    if (PyList_GET_SIZE(stored.get()) == 0) return support::none();
+    const Py_hash_t hash = PyObject_Hash(rid);
+    if (hash == -1) support::throw_error();
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(stored.get()); ++i) {
+        PyObject* key = PyList_GET_ITEM(stored.get(), i);  // kept alive by `stored`
+        if (key == rid) return Ref::borrow(key);
+        if (PyObject_Hash(key) == hash && support::check(PyObject_RichCompareBool(key, rid, Py_EQ))) {
+            return Ref::borrow(key);
+        }
+    }
+    return support::none();
+}
+
 // Removes a request id from `waiters` if it is still there. The future stays alive in the
 // caller, so nothing is freed under the lock.
 Ref discard_waiter(PyObject* self, PyObject* rid) {
+    Ref key;
+    if (!PyUnicode_CheckExact(rid)) {
+        key = stored_id(self, rid);
+        if (key && key.get() == Py_None) return support::none();
+        if (key) rid = key.get();
+    }
     Ref lock = get_attr(self, N._waiters_lock);
     Ref popped;
     with_lock(lock.get(), [&] {

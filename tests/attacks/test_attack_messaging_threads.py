@@ -215,3 +215,47 @@ def test_registration_racing_a_reset_never_shares_an_id(ostrel):
     assert len(set(later)) == len(later)
     found = m.get_callable(state["raced"])
     assert found is None or found is raced_fn
+
+
+def test_response_id_whose_hash_finalises_a_proxy_does_not_deadlock(run_python):
+    """Regression: a response whose `requestId` is not a str had its own __hash__/__eq__ run while
+    the waiters lock was held; code there that dropped a proxy (whose release needs that lock)
+    froze the listener thread for good. The lookup still finds an id that compares equal."""
+    proc = run_python("""
+import threading, time
+import cellumo_master.python_server.cellumo.ostrel as o
+m = o.messaging
+pending = []
+def handler(msg):
+    if msg.get("method") == "DEL":
+        m.on_message({"requestId": msg["requestId"], "ok": True})
+    else:
+        pending.append(msg)
+m.set_send_handler(handler)
+results = []
+t = threading.Thread(target=lambda: results.append(m.send_request_sync({"method": "GET"}, 30.0)), daemon=True)
+t.start()
+while not pending:
+    time.sleep(0.01)
+holder = [o.OfficeJsObject(5, "Range")]
+
+class Rid:
+    def __init__(self, text):
+        self.text = text
+    def __hash__(self):
+        holder.clear()          # drops a proxy: its release needs the waiters lock
+        return hash(self.text)
+    def __eq__(self, other):
+        return other == self.text
+    def __bool__(self):
+        return True
+
+m.on_message({"requestId": Rid("no such id")})
+m.on_message({"requestId": Rid(pending[0]["requestId"]), "ok": True, "result": 7})
+t.join(10)
+assert results and results[0]["result"] == 7, results
+assert m.on_message({"requestId": [1]}) is None   # an empty table is not searched, as dict.pop
+assert m.waiters == {}
+print("ok")
+""", timeout=60)
+    assert proc.returncode == 0 and proc.stdout.strip() == "ok", proc.stderr
