@@ -249,6 +249,19 @@ auto guard(std::initializer_list<PyObject*> types, Body&& body, Handler&& handle
 
 // --- shared request steps -----------------------------------------------------------------------
 
+// The guard around every editor request: an Exception from `body` is logged at error level with
+// `error_format` ("[LSP] Error in <method>: %s") and its text, and becomes the request's empty
+// result carrying that text, `failed(text)`.
+template <class Body, class Failed>
+Ref request_guard(PyObject* module, const char* error_format, Body&& body, Failed&& failed) {
+    return guard({PyExc_Exception}, body, [&](PyObject* e) {
+        Ref message = str(e);
+        lsp_log(module, LogLevel::Error, error_format, {message.get()});
+        return failed(message.get());
+    });
+}
+
+
 // The request methods' ValueErrors for a bad position ("line must be ...", "column must be ...").
 void validate_position(PyObject* line, PyObject* column);
 // Writes the request's modules when either mapping is non-empty (script preparation, step 1).
@@ -259,6 +272,9 @@ Ref make_script(PyObject* module, PyObject* self, PyObject* code, PyObject* path
 // signature help): self, code, line, column, path=None, modules=None, dirty_files=None.
 support::Signature cursor_request_signature(const char* name);
 std::vector<support::Annotation> cursor_request_annotations();
+// Hover's and signature help's first steps: check the buffer and position, write the request's
+// modules, create the jedi.Script. Arguments as the cursor requests take them.
+Ref prepare_cursor_script(PyObject* module, const support::ArgValues& a);
 // `{"line": line, "column": column}` as keywords of a jedi call.
 Ref call_at(PyObject* script, PyObject* method, PyObject* line, PyObject* column);
 

@@ -157,13 +157,9 @@ Ref get_completions_impl(PyObject* module, const ArgValues& a) {
                                  {N.k_code_preview, preview.get()}});
         support::log_unchecked(logger.get(), LogLevel::Debug, "[LSP] Request: get_completions %s", {summary.get()});
     }
-    return guard(
-        {PyExc_Exception}, [&] { return completions_body(module, a); },
-        [&](PyObject* e) {
-            Ref message = str(e);
-            lsp_log(module, LogLevel::Error, "[LSP] Error in get_completions: %s", {message.get()});
-            return error_result(message.get());
-        });
+    return request_guard(
+        module, "[LSP] Error in get_completions: %s", [&] { return completions_body(module, a); },
+        [](PyObject* message) { return error_result(message); });
 }
 
 // The trailing identifier-like run before the cursor: what `[a-zA-Z_][a-zA-Z0-9_]*$` finds.

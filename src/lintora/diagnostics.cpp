@@ -149,13 +149,11 @@ Ref get_diagnostics_impl(PyObject* module, const ArgValues& a) {
         support::log_unchecked(logger.get(), LogLevel::Debug, "[LSP] Request: get_diagnostics, code_length=%d",
                                {code_length.get()});
     }
-    return guard(
-        {PyExc_Exception}, [&] { return diagnostics_body(module, a); },
-        [&](PyObject* e) {
-            Ref message = str(e);
-            lsp_log(module, LogLevel::Error, "[LSP] Error in get_diagnostics: %s", {message.get()});
+    return request_guard(
+        module, "[LSP] Error in get_diagnostics: %s", [&] { return diagnostics_body(module, a); },
+        [](PyObject* message) {
             Ref empty = new_list();
-            return diagnostics_result(empty.get(), message.get());
+            return diagnostics_result(empty.get(), message);
         });
 }
 

@@ -108,13 +108,9 @@ Ref help_fallback(PyObject* module, PyObject* script, PyObject* line, PyObject* 
 
 Ref hover_body(PyObject* module, const ArgValues& a) {
     PyObject* self = a[0];
-    PyObject* code = a[1];
     PyObject* line = a[2];
     PyObject* column = a[3];
-    if (!PyUnicode_Check(code)) support::raise(PyExc_ValueError, "code must be a string");
-    validate_position(line, column);
-    sync_request_modules(self, a[5], a[6]);
-    Ref script = make_script(module, self, code, a[4]);
+    Ref script = prepare_cursor_script(module, a);
     Ref inferred = call_at(script.get(), N.infer, line, column);
     if (!truthy(inferred.get())) return help_fallback(module, script.get(), line, column);
 
@@ -144,13 +140,9 @@ Ref hover_body(PyObject* module, const ArgValues& a) {
 
 Ref get_hover_impl(PyObject* module, const ArgValues& a) {
     lsp_log(module, LogLevel::Debug, "[LSP] Request: get_hover line=%d, column=%d, path=%s", {a[2], a[3], a[4]});
-    return guard(
-        {PyExc_Exception}, [&] { return hover_body(module, a); },
-        [&](PyObject* e) {
-            Ref message = str(e);
-            lsp_log(module, LogLevel::Error, "[LSP] Error in get_hover: %s", {message.get()});
-            return hover_result(Py_None, message.get());
-        });
+    return request_guard(
+        module, "[LSP] Error in get_hover: %s", [&] { return hover_body(module, a); },
+        [](PyObject* message) { return hover_result(Py_None, message); });
 }
 
 Ref format_compact_hover_impl(PyObject* module, const ArgValues& a) {

@@ -47,6 +47,14 @@ Ref call_at(PyObject* script, PyObject* method, PyObject* line, PyObject* column
     return call_method(script, method, {}, {{N.line, line}, {N.column, column}});
 }
 
+Ref prepare_cursor_script(PyObject* module, const support::ArgValues& a) {
+    PyObject* code = a[1];
+    if (!PyUnicode_Check(code)) support::raise(PyExc_ValueError, "code must be a string");
+    validate_position(a[2], a[3]);
+    sync_request_modules(a[0], a[5], a[6]);
+    return make_script(module, a[0], code, a[4]);
+}
+
 support::Signature cursor_request_signature(const char* name) {
     using support::ArgType;
     using support::Default;

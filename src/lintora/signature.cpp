@@ -48,13 +48,9 @@ Ref parameter_entries(PyObject* sig) {
 
 Ref signature_body(PyObject* module, const ArgValues& a) {
     PyObject* self = a[0];
-    PyObject* code = a[1];
     PyObject* line = a[2];
     PyObject* column = a[3];
-    if (!PyUnicode_Check(code)) support::raise(PyExc_ValueError, "code must be a string");
-    validate_position(line, column);
-    sync_request_modules(self, a[5], a[6]);
-    Ref script = make_script(module, self, code, a[4]);
+    Ref script = prepare_cursor_script(module, a);
     Ref signatures = call_at(script.get(), N.get_signatures, line, column);
     if (!truthy(signatures.get())) {
         lsp_log(module, LogLevel::Debug, "[LSP] No signatures found");
@@ -86,13 +82,9 @@ Ref signature_body(PyObject* module, const ArgValues& a) {
 Ref get_signature_help_impl(PyObject* module, const ArgValues& a) {
     lsp_log(module, LogLevel::Debug, "[LSP] Request: get_signature_help line=%d, column=%d, path=%s",
         {a[2], a[3], a[4]});
-    return guard(
-        {PyExc_Exception}, [&] { return signature_body(module, a); },
-        [&](PyObject* e) {
-            Ref message = str(e);
-            lsp_log(module, LogLevel::Error, "[LSP] Error in get_signature_help: %s", {message.get()});
-            return empty_result(message.get());
-        });
+    return request_guard(
+        module, "[LSP] Error in get_signature_help: %s", [&] { return signature_body(module, a); },
+        [](PyObject* message) { return empty_result(message); });
 }
 
 // From the first "(" of jedi's signature text to its end; falls back to the parameters' own
