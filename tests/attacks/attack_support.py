@@ -1,8 +1,10 @@
 """Sizes and figures for the attack suites. `make test` runs them reduced and reproducible;
 `make stress` sets CELLUMO_STRESS=full for the full size. Every suite reads its counts from
 `size`. (A module of its own name: other test directories have a conftest of their own.)"""
+import gc
 import os
 import sys
+import tracemalloc
 
 from hypothesis import HealthCheck, settings
 
@@ -33,3 +35,24 @@ def report(name, **figures):
     """Figures of a run, printed so that `pytest -s` (and the stress log) shows them."""
     line = " ".join(f"{k}={v}" for k, v in figures.items())
     print(f"\n[attack] {name}: {line}", file=sys.__stderr__, flush=True)
+
+
+def growth(op, rounds, warmup):
+    """Traced bytes kept per call of `op`, measured over two runs of `rounds` calls after
+    `warmup` calls (the smaller run counts, so that a cache that fills once does not)."""
+    for _ in range(warmup):
+        op()
+    gc.collect()
+    tracemalloc.start()
+    try:
+        results = []
+        for _ in range(2):
+            gc.collect()
+            before = tracemalloc.get_traced_memory()[0]
+            for _ in range(rounds):
+                op()
+            gc.collect()
+            results.append((tracemalloc.get_traced_memory()[0] - before) / rounds)
+    finally:
+        tracemalloc.stop()
+    return min(results)

@@ -4,12 +4,12 @@ import concurrent.futures
 import datetime as dt
 import gc
 import sys
-import tracemalloc
 
 import numpy as np
 import pandas as pd
 import pytest
 
+import attack_support
 from attack_support import SANITIZED, report, size
 
 ROUNDS = size(300, 4000)
@@ -25,24 +25,7 @@ def rss_kib():
 
 
 def growth(op, rounds=ROUNDS):
-    """Traced bytes kept per round, measured over two runs after a warm-up (the smaller is
-    taken, so that a cache that fills once does not count)."""
-    for _ in range(rounds // 4 + 10):
-        op()
-    gc.collect()
-    tracemalloc.start()
-    try:
-        results = []
-        for _ in range(2):
-            gc.collect()
-            before = tracemalloc.get_traced_memory()[0]
-            for _ in range(rounds):
-                op()
-            gc.collect()
-            results.append((tracemalloc.get_traced_memory()[0] - before) / rounds)
-    finally:
-        tracemalloc.stop()
-    return min(results)
+    return attack_support.growth(op, rounds, warmup=rounds // 4 + 10)
 
 
 class Answering:

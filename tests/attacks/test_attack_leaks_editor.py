@@ -1,13 +1,12 @@
 """The editor requests in a loop: no growth after warm-up in traced memory, and no references
 kept to the texts and dicts passed in (jedi's own caches fill during the warm-up)."""
-import gc
 import logging
 import sys
-import tracemalloc
 
 import jedi
 import pytest
 
+import attack_support
 from attack_support import SANITIZED, report, size
 
 ROUNDS = size(25, 200)
@@ -41,22 +40,7 @@ def lsp():
 
 
 def growth(op):
-    for _ in range(ROUNDS):
-        op()
-    gc.collect()
-    tracemalloc.start()
-    try:
-        results = []
-        for _ in range(2):
-            gc.collect()
-            before = tracemalloc.get_traced_memory()[0]
-            for _ in range(ROUNDS):
-                op()
-            gc.collect()
-            results.append((tracemalloc.get_traced_memory()[0] - before) / ROUNDS)
-    finally:
-        tracemalloc.stop()
-    return min(results)
+    return attack_support.growth(op, ROUNDS, warmup=ROUNDS)
 
 
 CODE = "import os\nimport zz_missing\nfrom helper import twice\nx = twice(os.path.join('a', 'b'))\nos.path.jo"
