@@ -8,8 +8,8 @@ from cellumo_master.python_server.cellumo import ostrel
 import _floor
 
 from . import baseline, tables
-from .report import ratio_row
-from .timing import compare, fmt_seconds, median
+from .report import floor_rows
+from .timing import compare, median
 
 SIZES = {"full": (2000, 10, 25, 3), "quick": (500, 10, 9, 2), "smoke": (20, 6, 2, 1)}
 FIRST_ID = 100
@@ -44,10 +44,5 @@ def run(size="full"):
         )
         m = {name: median(s) for name, s in samples.items()}
         section = f"3 decode {rows_n}x{cols} {kind}"
-        out.append(ratio_row(section, "from_wire / floor", m["native"] / m["floor"], 1.3,
-                             context=f"medians {fmt_seconds(m['native'])} vs {fmt_seconds(m['floor'])}"))
-        out.append(ratio_row(section, "python baseline / from_wire", m["python"] / m["native"], 10,
-                             at_least=True, context=f"median {fmt_seconds(m['python'])}"))
-        out.append(ratio_row(section, "python baseline / floor (the best any decoder can reach)",
-                             m["python"] / m["floor"]))
+        out.extend(floor_rows(section, m, "from_wire", 1.3, 10, "decoder"))
     return out

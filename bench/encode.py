@@ -7,7 +7,7 @@ from cellumo_master.python_server.cellumo import ostrel
 import _floor
 
 from . import baseline, tables
-from .report import ratio_row
+from .report import floor_rows, ratio_row
 from .timing import compare, fmt_seconds, median
 
 SIZES = {"full": (2000, 10, 25, 3), "quick": (500, 10, 9, 2), "smoke": (20, 6, 2, 1)}
@@ -48,13 +48,7 @@ def run(size="full"):
         )
         m = {name: median(s) for name, s in samples.items()}
         section = f"1 encode {rows_n}x{cols} {kind}"
-        out.append(ratio_row(section, "to_wire / floor", m["native"] / m["floor"], 1.3,
-                             context=f"medians {fmt_seconds(m['native'])} vs {fmt_seconds(m['floor'])}"))
-        out.append(ratio_row(section, "python baseline / to_wire", m["python"] / m["native"], 8,
-                             at_least=True, context=f"median {fmt_seconds(m['python'])}"))
-        # No encoder that builds this output can beat the floor, so this bounds the ratio above.
-        out.append(ratio_row(section, "python baseline / floor (the best any encoder can reach)",
-                             m["python"] / m["floor"]))
+        out.extend(floor_rows(section, m, "to_wire", 1.3, 8, "encoder"))
         out.append(ratio_row(section, "json.loads of the wire text / to_wire", m["json.loads"] / m["native"],
                              context=f"median {fmt_seconds(m['json.loads'])}"))
     return out

@@ -6,6 +6,8 @@ from dataclasses import dataclass
 from importlib import metadata
 from typing import Optional
 
+from .timing import fmt_seconds
+
 
 @dataclass
 class Row:
@@ -35,6 +37,20 @@ def ratio_row(section, figure, ratio, limit=None, *, at_least=False, unit="x", c
     if at_least:
         return Row(section, figure, text, f">= {limit:g}{unit}", ratio >= limit)
     return Row(section, figure, text, f"<= {limit:g}{unit}", ratio <= limit)
+
+
+def floor_rows(section, medians, op, floor_limit, python_limit, best):
+    """The three rows of a native-against-floor figure: the product over its floor, the Python
+    baseline over the product (at least `python_limit`), and the baseline over the floor, which
+    bounds the second ratio since nothing that builds the same result beats the floor."""
+    m = medians
+    return [
+        ratio_row(section, f"{op} / floor", m["native"] / m["floor"], floor_limit,
+                  context=f"medians {fmt_seconds(m['native'])} vs {fmt_seconds(m['floor'])}"),
+        ratio_row(section, f"python baseline / {op}", m["python"] / m["native"], python_limit,
+                  at_least=True, context=f"median {fmt_seconds(m['python'])}"),
+        ratio_row(section, f"python baseline / floor (the best any {best} can reach)", m["python"] / m["floor"]),
+    ]
 
 
 def _cpu_model():
