@@ -94,25 +94,21 @@ BLOCK = textwrap.dedent("""
 """)
 
 
-def test_without_pyflakes(run_python):
-    proc = run_python(BLOCK.format(blocked="pyflakes"))
+@pytest.mark.parametrize("blocked,flags,names,init_line,diagnostics", [
+    # Without pyflakes only the import check runs: os resolves, so nothing is reported.
+    ("pyflakes", "False True", "['Config', 'Document', 'Workspace', 'uris']",
+     "[LSP] Lintora initialized (pylsp_available=True, pyflakes_available=False", "None 0"),
+    ("pylsp", "True False", "['pyflakes_api', 'pyflakes_reporter']",
+     "[LSP] Lintora initialized (pylsp_available=False, pyflakes_available=True", "None 2"),
+])
+def test_without_an_optional_package(run_python, blocked, flags, names, init_line, diagnostics):
+    proc = run_python(BLOCK.format(blocked=blocked))
     assert proc.returncode == 0, proc.stderr
     lines = proc.stdout.splitlines()
-    assert lines[0] == "False True"
-    assert lines[1] == "['Config', 'Document', 'Workspace', 'uris']"
-    assert lines[2] == "[LSP] Lintora initialized (pylsp_available=True, pyflakes_available=False"
-    # Only the import check runs: os resolves, so nothing is reported.
-    assert lines[3] == "None 0"
-
-
-def test_without_pylsp(run_python):
-    proc = run_python(BLOCK.format(blocked="pylsp"))
-    assert proc.returncode == 0, proc.stderr
-    lines = proc.stdout.splitlines()
-    assert lines[0] == "True False"
-    assert lines[1] == "['pyflakes_api', 'pyflakes_reporter']"
-    assert lines[2] == "[LSP] Lintora initialized (pylsp_available=False, pyflakes_available=True"
-    assert lines[3] == "None 2"
+    assert lines[0] == flags
+    assert lines[1] == names
+    assert lines[2] == init_line
+    assert lines[3] == diagnostics
 
 
 def test_partial_probe_keeps_names_bound_before_the_failure(run_python):
