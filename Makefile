@@ -16,7 +16,7 @@ EXTRAS ?= test bench
 JOBS ?= 2
 PYTEST_ARGS ?=
 
-.PHONY: all build test demo asan bench stress clean venv
+.PHONY: all build test demo asan bench stress clean venv npm-deps
 
 all: build
 
@@ -33,6 +33,14 @@ $(VENV)/.deps: pyproject.toml tools/requirements.py | $(VENV)/.python
 
 venv: $(VENV)/.deps
 
+# The pinned npm packages (Monaco for the playground; the TypeScript compiler and the Office.js
+# definitions for the Excel-API stub generator). Without npm the steps that need them say so.
+node_modules/.installed: package.json package-lock.json
+	@if command -v npm > /dev/null; then npm ci --no-audit --no-fund --loglevel=error && touch $@; \
+	  else echo "npm not found: install Node.js 20 to use the playground and regenerate the stubs"; fi
+
+npm-deps: node_modules/.installed
+
 # Configures, compiles and stages one build: $(1) the build directory, $(2) extra CMake options.
 define stage_build
 	cmake -S . -B $(1) -DPython_EXECUTABLE=$(abspath $(PY)) -DCELLUMO_WERROR=ON $(2) > $(1).configure.log \
@@ -47,7 +55,7 @@ build: $(VENV)/.deps
 	@# The venv sees the staged package the way an editable install would.
 	@echo "$(abspath $(BUILD_DIR))/stage" > "$$($(PY) -c 'import sysconfig; print(sysconfig.get_path("purelib"))')/cellumo_master_dev.pth"
 
-test: build
+test: build npm-deps
 	CELLUMO_STAGE=$(abspath $(BUILD_DIR))/stage $(PY) -m pytest -q $(PYTEST_ARGS)
 
 asan: $(VENV)/.deps
