@@ -172,9 +172,11 @@ class Kernel:
             self._callbacks_running += 1
         try:
             self._start_thread("callback", self._run_callback, conn, message)
-        except BaseException:
+        except RuntimeError as exc:  # no thread to be had: answer at once, so that nobody waits
             self._callback_done()
-            raise
+            self._note_error(f"A callback could not be started: {exc}")
+            self._answer(conn, {"kind": "invoke_result", "invokeId": message.get("invokeId"), "ok": False,
+                                "error": {"message": f"The kernel could not run the callback: {exc}"}})
 
     def _run_callback(self, conn, message):
         invoke_id = message.get("invokeId")
