@@ -145,3 +145,16 @@ def test_cursor_column_reaching_jedi(lsp, seen_columns, code, line, column, expe
     lsp.get_signature_help(code, line, column)
     assert seen_columns == [("_get_word_prefix", expected), ("complete", expected), ("infer", expected),
                             ("help", expected), ("get_signatures", expected)]
+
+
+def test_devkit_editor_counts_like_the_editor(lsp):
+    from devkit import editor
+
+    code = 'import os\ns = "😀 日本"; print(undefined_name); os.pa'
+    line, column = editor.position_after(code, "os.pa")
+    assert (line, column) == (2, 41)
+    assert "path" in [item["label"] for item in lsp.get_completions(code, line, column)["completions"]]
+    # The caret sits under the name's first character.
+    rendered = editor.render_diagnostics(code, lsp.get_diagnostics(code)).split("\n")
+    source, caret = rendered[1], rendered[2]
+    assert source[caret.index("^"):].startswith("undefined_name")
