@@ -1,5 +1,6 @@
 // Completion requests: jedi's completions at the cursor as Monaco completion items.
 #include "lintora/common.hpp"
+#include "lintora/completion_text.hpp"
 #include "lintora/methods.hpp"
 
 namespace lintora {
@@ -116,6 +117,10 @@ Ref completions_body(PyObject* module, const ArgValues& a) {
         lsp_log(module, LogLevel::Debug, "[LSP] In import alias context, returning empty completions");
         return error_result(Py_None);
     }
+    if (cursor_in_comment(code, line, column)) {
+        lsp_log(module, LogLevel::Debug, "[LSP] In a comment, returning empty completions");
+        return error_result(Py_None);
+    }
 
     sync_request_modules(self, a[5], a[6]);
     Ref prefix = call_method(self, N.m_get_word_prefix, {code, line, column});
@@ -126,12 +131,15 @@ Ref completions_body(PyObject* module, const ArgValues& a) {
     lsp_log(module, LogLevel::Debug, "[LSP] Jedi returned %d completions", {count.get()});
 
     Ref table = global(module, N.g_kind_table);
+    const InsertText insert_text(code, line, column);
     Ref items = new_list();
     Ref it = Ref::steal(PyObject_GetIter(completions.get()));
     while (Ref completion = Ref::steal_or_null(PyIter_Next(it.get()))) {
         Ref name = getattr(completion.get(), N.name);
         if (!show_underscores && starts_with_underscore(name.get())) continue;
         Ref item = make_item(self, table.get(), completion.get(), name.get());
+        Ref insert = insert_text.for_item(completion.get(), name.get());
+        if (insert.get() != name.get()) set_item(item.get(), N.k_insert_text, insert.get());
         append(items.get(), item.get());
     }
     if (PyErr_Occurred()) support::throw_error();

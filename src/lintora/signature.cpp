@@ -46,6 +46,19 @@ Ref parameter_entries(PyObject* sig) {
     return params;
 }
 
+// jedi returns every overload of the callee and sets `index` only on those that accept the
+// arguments typed so far; the first of those is the one to show, else the first overload.
+Ref fitting_signature(PyObject* signatures) {
+    Ref it = Ref::steal(PyObject_GetIter(signatures));
+    while (Ref sig = Ref::steal_or_null(PyIter_Next(it.get()))) {
+        Ref index = getattr(sig.get(), N.index);
+        if (index.get() != Py_None) return sig;
+    }
+    if (PyErr_Occurred()) support::throw_error();
+    Ref zero = integer(0);
+    return Ref::steal(PyObject_GetItem(signatures, zero.get()));
+}
+
 Ref signature_body(PyObject* module, const ArgValues& a) {
     PyObject* self = a[0];
     PyObject* line = a[2];
@@ -57,8 +70,7 @@ Ref signature_body(PyObject* module, const ArgValues& a) {
         lsp_log(module, LogLevel::Debug, "[LSP] No signatures found");
         return empty_result(Py_None);
     }
-    Ref zero = integer(0);
-    Ref sig = Ref::steal(PyObject_GetItem(signatures.get(), zero.get()));
+    Ref sig = fitting_signature(signatures.get());
 
     Ref params = parameter_entries(sig.get());
     Ref sig_label = call_method(self, N.m_format_signature, {sig.get()});
