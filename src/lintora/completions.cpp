@@ -108,9 +108,9 @@ Ref completions_body(PyObject* module, const ArgValues& a) {
     PyObject* self = a[0];
     PyObject* code = a[1];
     PyObject* line = a[2];
-    PyObject* column = a[3];
     if (!PyUnicode_Check(code)) support::raise(PyExc_ValueError, "code must be a string");
-    validate_position(line, column);
+    Ref cursor = cursor_column(code, line, a[3]);
+    PyObject* column = cursor.get();
 
     if (in_import_alias(module, code, line, column)) {
         lsp_log(module, LogLevel::Debug, "[LSP] In import alias context, returning empty completions");

@@ -109,8 +109,9 @@ Ref help_fallback(PyObject* module, PyObject* script, PyObject* line, PyObject* 
 Ref hover_body(PyObject* module, const ArgValues& a) {
     PyObject* self = a[0];
     PyObject* line = a[2];
-    PyObject* column = a[3];
-    Ref script = prepare_cursor_script(module, a);
+    CursorScript prepared = prepare_cursor_script(module, a);
+    PyObject* column = prepared.column.get();
+    Ref script = std::move(prepared.script);
     Ref inferred = call_at(script.get(), N.infer, line, column);
     if (!truthy(inferred.get())) return help_fallback(module, script.get(), line, column);
 

@@ -49,8 +49,9 @@ Ref parameter_entries(PyObject* sig) {
 Ref signature_body(PyObject* module, const ArgValues& a) {
     PyObject* self = a[0];
     PyObject* line = a[2];
-    PyObject* column = a[3];
-    Ref script = prepare_cursor_script(module, a);
+    CursorScript prepared = prepare_cursor_script(module, a);
+    PyObject* column = prepared.column.get();
+    Ref script = std::move(prepared.script);
     Ref signatures = call_at(script.get(), N.get_signatures, line, column);
     if (!truthy(signatures.get())) {
         lsp_log(module, LogLevel::Debug, "[LSP] No signatures found");

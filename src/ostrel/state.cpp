@@ -17,6 +17,18 @@ support::Ref attr(PyObject* obj, const char* name) {
     return support::Ref::steal(PyObject_GetAttrString(obj, name));
 }
 
+// `class OfficeJsAttributeError(AttributeError, RuntimeError)`, shown in tracebacks under the
+// module's short name.
+support::Ref make_attribute_error() {
+    support::Ref bases = support::Ref::steal(PyTuple_Pack(2, PyExc_AttributeError, PyExc_RuntimeError));
+    return support::Ref::steal(PyErr_NewExceptionWithDoc(
+        "ostrel.OfficeJsAttributeError",
+        "An attribute that the add-in does not have (or would not read) on an Office.js proxy.\n\n"
+        "Both an AttributeError, as Python's data model expects of a missing attribute, and a\n"
+        "RuntimeError, as every other failure that the add-in reports.",
+        bases.get(), nullptr));
+}
+
 }  // namespace
 
 void init_names() {
@@ -63,6 +75,7 @@ void init_cache(PyObject* module) {
     keep(C.TimeoutError, attr(futures.get(), "TimeoutError"));
     keep(C.new_lock, attr(threading.get(), "Lock"));
     keep(C.timeout_kwnames, support::Ref::steal(PyTuple_Pack(1, N.timeout)));
+    keep(C.attribute_error, make_attribute_error());
 }
 
 void forget_state() {
@@ -72,8 +85,9 @@ void forget_state() {
                           &C.fromisoformat, &C.b64encode,     &C.b64decode,   &C.empty_bytes,
                           &C.empty_str,     &C.uuid4,         &C.Future,      &C.TimeoutError,
                           &C.new_lock,      &C.timeout_kwnames, &C.to_wire_fn, &C.from_wire_fn,
-                          &C.np_ndarray,    &C.np_generic,    &C.np_integer,  &C.np_floating,
-                          &C.np_timedelta64, &C.pd_NA,        &C.pd_NaT,      &C.pd_isna};
+                          &C.attribute_error, &C.np_ndarray, &C.np_generic,  &C.np_integer,
+                          &C.np_floating,   &C.np_timedelta64, &C.pd_NA,      &C.pd_NaT,
+                          &C.pd_isna};
     for (PyObject** slot : slots) Py_CLEAR(*slot);
 }
 

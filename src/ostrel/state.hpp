@@ -73,6 +73,10 @@ struct Cache {
     PyObject* TimeoutError = nullptr;  // concurrent.futures.TimeoutError (the builtin)
     PyObject* new_lock = nullptr;    // threading.Lock
     PyObject* timeout_kwnames = nullptr;  // ("timeout",)
+    // The error of a failed attribute read: both an AttributeError, so that hasattr, getattr with
+    // a default and protocol probes see a missing attribute, and a RuntimeError, as every other
+    // refusal of the add-in. Made here, not a module global: it is reached through its instances.
+    PyObject* attribute_error = nullptr;
     // Our own function objects, so that recursion through the public static methods can skip
     // argument parsing while they are still the ones installed.
     PyObject* to_wire_fn = nullptr;
