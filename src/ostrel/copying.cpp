@@ -13,7 +13,6 @@ namespace ostrel {
 namespace {
 
 using support::ArgValues;
-using support::Default;
 using support::FunctionDef;
 using support::Param;
 
@@ -36,7 +35,7 @@ Ref reduce_dict_impl(PyObject*, const ArgValues& a) {
         PyTuple_Pack(5, type_object(&PyDict_Type), no_args.get(), Py_None, Py_None, entries.get()));
 }
 
-// Serves as copyreg reductor (one argument) and as deepcopy copier (the proxy and the memo).
+// The reductor of an object proxy: copy, deepcopy and pickle all end here.
 Ref refuse_impl(PyObject*, const ArgValues& a) {
     PyErr_Format(PyExc_TypeError,
                  "cannot copy or pickle '%s' object: it is a handle to a live object in Excel, not a "
@@ -50,9 +49,8 @@ const FunctionDef reduce_array_def{"copy_array", nullptr, nullptr, {"copy_array"
                                    reduce_array_impl};
 const FunctionDef reduce_dict_def{"copy_dict", nullptr, nullptr, {"copy_dict", {Param{"proxy"}}},
                                   reduce_dict_impl};
-const FunctionDef refuse_def{
-    "refuse_copy", nullptr, nullptr,
-    {"refuse_copy", {Param{"proxy"}, Param{"memo", support::ArgType::Any, Default::None}}}, refuse_impl};
+const FunctionDef refuse_def{"refuse_copy", nullptr, nullptr, {"refuse_copy", {Param{"proxy"}}},
+                             refuse_impl};
 
 Ref module_attr(PyObject* module, const char* name) {
     return Ref::steal(PyObject_GetAttrString(module, name));
@@ -66,36 +64,13 @@ void register_copying(PyObject* module, PyObject* object_class, PyObject* array_
     Ref reduce_dict = support::make_function(module, reduce_dict_def);
     Ref refuse = support::make_function(module, refuse_def);
 
-    // copyreg serves copy.copy and pickle, and copy.deepcopy once the instance has no
-    // __deepcopy__ of its own.
+    // copyreg serves copy.copy, copy.deepcopy and pickle alike: deepcopy comes to it once the
+    // instance has answered that it has no __deepcopy__, which the proxies answer locally.
     Ref copyreg = support::import_module("copyreg");
     Ref reductors = module_attr(copyreg.get(), "dispatch_table");
     set_item(reductors.get(), object_class, refuse.get());
     set_item(reductors.get(), array_class, reduce_array.get());
     set_item(reductors.get(), dict_class, reduce_dict.get());
-
-    // copy.deepcopy asks the instance for __deepcopy__ before it looks at copyreg, and the
-    // proxies ask the add-in for any attribute they lack. The copy module's own table of copiers
-    // by exact class is consulted before that question, so the deep copies are made locally, by
-    // the very copiers it uses for plain lists and dicts. Where that table is missing, copyreg
-    // serves alone.
-    Ref copy = support::import_module("copy");
-    PyObject* found = nullptr;
-    if (!support::check(PyObject_GetOptionalAttrString(copy.get(), "_deepcopy_dispatch", &found))) {
-        return;
-    }
-    Ref copiers = Ref::steal(found);
-    if (!PyDict_Check(copiers.get())) return;
-    PyObject* list_copier = nullptr;
-    PyObject* dict_copier = nullptr;
-    support::check(PyDict_GetItemRef(copiers.get(), type_object(&PyList_Type), &list_copier));
-    Ref for_list = Ref::steal_or_null(list_copier);
-    support::check(PyDict_GetItemRef(copiers.get(), type_object(&PyDict_Type), &dict_copier));
-    Ref for_dict = Ref::steal_or_null(dict_copier);
-    if (!for_list || !for_dict) return;
-    support::check(PyDict_SetItem(copiers.get(), object_class, refuse.get()));
-    support::check(PyDict_SetItem(copiers.get(), array_class, for_list.get()));
-    support::check(PyDict_SetItem(copiers.get(), dict_class, for_dict.get()));
 }
 
 }  // namespace ostrel
