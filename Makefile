@@ -6,6 +6,9 @@
 #   make asan    build with AddressSanitizer + UndefinedBehaviorSanitizer and run the suite under them
 #   make bench   run the benchmarks and print the table of ratios
 #   make stress  run the full-size attack suites and the fuzzers
+#   make wheel   build the binary wheel and repair it into a manylinux wheel in dist/
+#   make wheel-test  install that wheel into a fresh venv (no compiler on PATH) and import it
+#   make format  format the C++ sources with .clang-format (format-check only reports)
 
 SHELL := /bin/bash
 VENV := .venv
@@ -16,7 +19,7 @@ EXTRAS ?= test bench
 JOBS ?= 2
 PYTEST_ARGS ?=
 
-.PHONY: all build test demo asan bench stress clean venv npm-deps
+.PHONY: all build test demo asan bench stress wheel wheel-test format format-check clean venv npm-deps
 
 all: build
 
@@ -42,11 +45,15 @@ node_modules/.installed: package.json package-lock.json
 npm-deps: node_modules/.installed
 
 # Configures, compiles and stages one build: $(1) the build directory, $(2) extra CMake options.
+# The stage is the installed package: the extensions, then the pure-Python files (a component of
+# its own, which wheels leave to scikit-build-core). It is laid anew, so nothing stale survives.
 define stage_build
 	cmake -S . -B $(1) -DPython_EXECUTABLE=$(abspath $(PY)) -DCELLUMO_WERROR=ON $(2) > $(1).configure.log \
 	  || { cat $(1).configure.log; exit 1; }
 	cmake --build $(1) -j $(JOBS)
+	rm -rf $(1)/stage
 	cmake --install $(1) --prefix $(abspath $(1))/stage > /dev/null
+	cmake --install $(1) --prefix $(abspath $(1))/stage --component python_sources > /dev/null
 endef
 
 build: $(VENV)/.deps
@@ -89,5 +96,18 @@ stress: build
 	  if [ $$rc -ne 0 ]; then tail -40 build/fuzz/$$h.log; echo "$$h failed ($$rc)"; exit 1; fi; \
 	done
 
+# pip builds the wheel through scikit-build-core (its build tree is build/wheel/<tag>), then
+# auditwheel checks which libraries and symbol versions it needs and retags it as manylinux.
+WHEEL_DIR := dist
+wheel: $(VENV)/.deps
+	$(PY) -m pip install -q -r <($(PY) tools/requirements.py wheel)
+	rm -rf build/wheel-linux $(WHEEL_DIR)
+	$(PY) -m pip wheel . --no-deps --no-cache-dir -q -w build/wheel-linux
+	PATH="$(abspath $(VENV))/bin:$$PATH" $(PY) -m auditwheel repair -w $(WHEEL_DIR) build/wheel-linux/*.whl
+	@ls $(WHEEL_DIR)/*manylinux*.whl
+
+wheel-test: wheel
+	CELLUMO_WHEEL="$$(ls $(abspath $(WHEEL_DIR))/*manylinux*.whl)" $(PY) -m pytest -q -p no:cacheprovider --noconftest tests/packaging/test_packaging_wheel.py
+
 clean:
-	rm -rf build
+	rm -rf build $(WHEEL_DIR)
