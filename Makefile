@@ -109,5 +109,14 @@ wheel: $(VENV)/.deps
 wheel-test: wheel
 	CELLUMO_WHEEL="$$(ls $(abspath $(WHEEL_DIR))/*manylinux*.whl)" $(PY) -m pytest -q -p no:cacheprovider --noconftest tests/packaging/test_packaging_wheel.py
 
+# The C++ sources against .clang-format; the set-up installs clang-format when it is missing.
+FORMAT_FILES = $(wildcard src/*/*.cpp src/*/*.hpp bench/*.cpp)
+format:
+	@cf=$$(tools/ensure-clang-format.sh) && "$$cf" -i $(FORMAT_FILES)
+
+format-check:
+	@cf=$$(tools/ensure-clang-format.sh) && "$$cf" --dry-run -Werror $(FORMAT_FILES) \
+	  && echo "formatted as .clang-format says"
+
 clean:
 	rm -rf build $(WHEEL_DIR)
