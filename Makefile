@@ -81,12 +81,13 @@ demo: build
 bench: build
 	$(PY) -m bench
 
-# The attack suites at full size, then each fuzz harness for FUZZ_SECONDS (its corpus is kept in
-# build/fuzz so that later runs start from it; a crashing input is written beside it).
+# The attack suites at full size (ending with the report of their figures), then each fuzz
+# harness for FUZZ_SECONDS (its corpus is kept in build/fuzz so that later runs start from it;
+# a crashing input is written beside it).
 FUZZ_SECONDS ?= 120
 stress: build
 	$(PY) -m pip install -q -r <($(PY) tools/requirements.py stress)
-	CELLUMO_STRESS=full CELLUMO_STAGE=$(abspath $(BUILD_DIR))/stage $(PY) -m pytest -q -s tests/attacks $(PYTEST_ARGS)
+	CELLUMO_STRESS=full CELLUMO_STAGE=$(abspath $(BUILD_DIR))/stage $(PY) -m pytest -q tests/attacks $(PYTEST_ARGS)
 	@for h in fuzz_wire fuzz_args; do \
 	  mkdir -p build/fuzz/$$h; \
 	  echo "fuzzing $$h for $(FUZZ_SECONDS) s"; \
