@@ -65,6 +65,7 @@ build: $(VENV)/.deps
 test: build npm-deps
 	CELLUMO_STAGE=$(abspath $(BUILD_DIR))/stage $(PY) -m pytest -q $(PYTEST_ARGS)
 
+# The sanitized build runs several times slower, so its per-test hang limit is longer.
 asan: $(VENV)/.deps
 	@mkdir -p build
 	$(call stage_build,$(ASAN_DIR),-DCMAKE_BUILD_TYPE=Debug -DCELLUMO_SANITIZE=ON)
@@ -73,7 +74,7 @@ asan: $(VENV)/.deps
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	PYTHONMALLOC=malloc CELLUMO_SANITIZED=1 \
 	PYTHONPATH=$(abspath $(ASAN_DIR))/stage CELLUMO_STAGE=$(abspath $(ASAN_DIR))/stage \
-	  $(PY) -m pytest -q -p no:cacheprovider $(PYTEST_ARGS)
+	  $(PY) -m pytest -q -p no:cacheprovider --timeout=900 $(PYTEST_ARGS)
 
 demo: build
 	$(PY) -m devkit demo

@@ -12,7 +12,7 @@ import pytest
 import attack_support
 from attack_support import SANITIZED, count, reraise_if_fault, report, size
 
-ROUNDS = size(300, 4000)
+ROUNDS = size(300, 4000, sanitized=10)
 # Bytes of traced growth allowed per round after warm-up: the smallest leaked object (an int, a
 # float) costs more than this.
 PER_ROUND = 16
@@ -245,7 +245,7 @@ def test_rss_stays_flat_over_a_long_mixed_run(ostrel, m):
         ostrel.Serializer.to_wire({"k": [1.5, "s", None]})
         m.reset()
 
-    rounds = size(3000, 30000)
+    rounds = size(3000, 30000, sanitized=100)
     for _ in range(rounds // 3):
         mixed()
     gc.collect()
