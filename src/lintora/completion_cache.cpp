@@ -159,6 +159,7 @@ CompletionCache::CompletionCache(PyObject* module, PyObject* self) {
                 Ref os_path = getattr(os.get(), N.path);
                 Ref sep = getattr(os_path.get(), N.sep);
                 user_prefix_ = add(root.get(), sep.get());
+                if (!PyUnicode_Check(user_prefix_.get())) support::raise(PyExc_TypeError, "module directory is not text");
             }
             if (!equal(generation.get(), store->generation.get())) {
                 store->clear();
@@ -220,7 +221,10 @@ CompletionCache::Key CompletionCache::key_for(PyObject* completion, PyObject* na
             if (file.get() == Py_None || equal(file.get(), script_path_.get())) return {};
             if (user_prefix_) {
                 Ref file_text = str(file.get());
-                if (PyUnicode_Tailmatch(file_text.get(), user_prefix_.get(), 0, PY_SSIZE_T_MAX, -1)) return {};
+                const Py_ssize_t inside =
+                    PyUnicode_Tailmatch(file_text.get(), user_prefix_.get(), 0, PY_SSIZE_T_MAX, -1);
+                if (inside < 0) support::throw_error();
+                if (inside) return {};
             }
             Ref decorators = getattr_optional(jedi_name.get(), N.j_apply_decorators);
             if (!decorators) decorators = support::none();
