@@ -11,7 +11,7 @@ import time
 
 from cellumo_master.python_server.lintora import Lintora
 
-from . import buffers, editor_floor
+from . import buffers, editor_floor, editor_names
 from .editor_pylsp import Pylsp
 from .report import Row, ratio_row
 from .timing import compare, fmt_seconds, median, percentile
@@ -168,4 +168,4 @@ def run(size="full"):
         gc.unfreeze()
         lsp.close()
         lt.cleanup()
-    return rows
+    return rows + editor_names.run(size)

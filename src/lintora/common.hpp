@@ -84,6 +84,19 @@ using support::LogLevel;
     X(type, "type")                                                   \
     X(docstring, "docstring")                                         \
     X(full_name, "full_name")                                         \
+    /* read by the completion cache: jedi's name objects, the module directory's stat */ \
+    X(j_name, "_name")                                                \
+    X(j_wrapped_name, "_wrapped_name")                                \
+    X(j_from_module_context, "_from_module_context")                  \
+    X(j_apply_decorators, "_apply_decorators")                        \
+    X(j_cached_name, "_cached_name")                                  \
+    X(tree_name, "tree_name")                                         \
+    X(tree_node, "tree_node")                                         \
+    X(get_root_context, "get_root_context")                           \
+    X(py__file__, "py__file__")                                       \
+    X(get_completion_prefix_length, "get_completion_prefix_length")   \
+    X(stat, "stat")                                                   \
+    X(st_mtime_ns, "st_mtime_ns")                                     \
     X(description, "description")                                     \
     X(params, "params")                                               \
     X(index, "index")                                                 \

@@ -1,5 +1,6 @@
 // Completion requests: jedi's completions at the cursor as Monaco completion items.
 #include "lintora/common.hpp"
+#include "lintora/completion_cache.hpp"
 #include "lintora/completion_text.hpp"
 #include "lintora/methods.hpp"
 
@@ -62,11 +63,11 @@ Ref kind_of(PyObject* table, PyObject* type) {
     return call_method(table, N.get, {type, fallback.get()});
 }
 
-Ref make_item(PyObject* self, PyObject* table, PyObject* completion, PyObject* name) {
-    Ref type = getattr(completion, N.type);
-    Ref kind = kind_of(table, type.get());
-    Ref item = make_dict({{N.k_label, name}, {N.k_kind, kind.get()}, {N.k_insert_text, name}});
-    if (equal(type.get(), N.s_function)) {
+// jedi's type, then the detail (functions only) and the documentation, each left out when jedi
+// raises for it.
+ItemFields item_fields(PyObject* self, PyObject* completion) {
+    ItemFields fields{getattr(completion, N.type), Ref::steal(PyDict_New())};
+    if (equal(fields.type.get(), N.s_function)) {
         guard(
             {PyExc_Exception},
             [&] {
@@ -75,7 +76,7 @@ Ref make_item(PyObject* self, PyObject* table, PyObject* completion, PyObject* n
                     Ref zero = integer(0);
                     Ref first = Ref::steal(PyObject_GetItem(signatures.get(), zero.get()));
                     Ref detail = call_method(self, N.m_format_signature, {first.get()});
-                    set_item(item.get(), N.k_detail, detail.get());
+                    set_item(fields.extras.get(), N.k_detail, detail.get());
                 }
                 return 0;
             },
@@ -85,10 +86,18 @@ Ref make_item(PyObject* self, PyObject* table, PyObject* completion, PyObject* n
         {PyExc_Exception},
         [&] {
             Ref doc = call_method(completion, N.docstring, {});
-            if (truthy(doc.get())) set_item(item.get(), N.k_documentation, doc.get());
+            if (truthy(doc.get())) set_item(fields.extras.get(), N.k_documentation, doc.get());
             return 0;
         },
         [](PyObject*) { return 0; });
+    return fields;
+}
+
+Ref make_item(PyObject* self, PyObject* table, PyObject* completion, PyObject* name, CompletionCache& cache) {
+    ItemFields fields = cache.fields(completion, name, [&] { return item_fields(self, completion); });
+    Ref kind = kind_of(table, fields.type.get());
+    Ref item = make_dict({{N.k_label, name}, {N.k_kind, kind.get()}, {N.k_insert_text, name}});
+    support::check(PyDict_Update(item.get(), fields.extras.get()));
     return item;
 }
 
@@ -125,7 +134,9 @@ Ref completions_body(PyObject* module, const ArgValues& a) {
     sync_request_modules(self, a[5], a[6]);
     Ref prefix = call_method(self, N.m_get_word_prefix, {code, line, column});
     const bool show_underscores = starts_with_underscore(prefix.get());
+    CompletionCache cache(module, self);
     Ref script = make_script(module, self, code, a[4]);
+    cache.attach(script.get());
     Ref completions = call_at(script.get(), N.complete, line, column);
     Ref count = length(completions.get());
     lsp_log(module, LogLevel::Debug, "[LSP] Jedi returned %d completions", {count.get()});
@@ -137,7 +148,7 @@ Ref completions_body(PyObject* module, const ArgValues& a) {
     while (Ref completion = Ref::steal_or_null(PyIter_Next(it.get()))) {
         Ref name = getattr(completion.get(), N.name);
         if (!show_underscores && starts_with_underscore(name.get())) continue;
-        Ref item = make_item(self, table.get(), completion.get(), name.get());
+        Ref item = make_item(self, table.get(), completion.get(), name.get(), cache);
         Ref insert = insert_text.for_item(completion.get(), name.get());
         if (insert.get() != name.get()) set_item(item.get(), N.k_insert_text, insert.get());
         append(items.get(), item.get());

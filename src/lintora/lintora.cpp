@@ -1,6 +1,7 @@
 // Lintora's life cycle: construction (temporary module directory and jedi project), cleanup, and
 // the settings the kernel changes between requests (hover mode, search paths, workspace).
 #include "lintora/common.hpp"
+#include "lintora/completion_cache.hpp"
 #include "lintora/methods.hpp"
 
 namespace lintora {
@@ -49,6 +50,7 @@ Ref init_impl(PyObject* module, const ArgValues& a) {
 
 Ref cleanup_impl(PyObject* module, const ArgValues& a) {
     PyObject* self = a[0];
+    forget_completion_cache(module, self);
     Ref temp_dir = getattr(self, N.a_temp_dir);
     if (temp_dir.get() == Py_None) return support::none();
     try {
@@ -116,6 +118,8 @@ Ref update_sys_paths_impl(PyObject* module, const ArgValues& a) {
             Ref project = call_method(jedi.get(), N.Project, {},
                                       {{N.path, root.get()}, {N.added_sys_path, added.get()}});
             setattr(self, N.a_jedi_project, project.get());
+            // Library names may resolve differently on the new path.
+            forget_completion_cache(module, self);
             Ref total = length(added.get());
             Ref given = length(new_paths);
             lsp_log(module, LogLevel::Info,
