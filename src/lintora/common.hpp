@@ -118,6 +118,10 @@ using support::LogLevel;
     X(encoding, "encoding")                                           \
     X(get, "get")                                                     \
     X(startswith, "startswith")                                       \
+    X(sort, "sort")                                                   \
+    X(key, "key")                                                     \
+    X(reverse, "reverse")                                             \
+    X(dunder_getitem, "__getitem__")                                  \
     /* result keys */                                                 \
     X(k_completions, "completions")                                   \
     X(k_error, "error")                                               \

@@ -49,6 +49,46 @@ void extend(PyObject* list, PyObject* more) {
     Ref same = Ref::steal(PySequence_InPlaceConcat(list, more));
 }
 
+// The common case: every key an exact int that fits a C long. C++ sorts the plain numbers, which
+// gives the same stable, descending order as Python's sort and calls no Python code. Returns
+// false (leaving `order` as it was) when some key is anything else.
+bool sort_small_ints(const std::vector<Ref>& keys, std::vector<Py_ssize_t>& order) {
+    std::vector<long> values;
+    values.reserve(keys.size());
+    for (const Ref& key : keys) {
+        if (!PyLong_CheckExact(key.get())) return false;
+        int overflow = 0;
+        values.push_back(PyLong_AsLongAndOverflow(key.get(), &overflow));
+        if (overflow) return false;
+    }
+    std::stable_sort(order.begin(), order.end(), [&](Py_ssize_t x, Py_ssize_t y) {
+        return values[static_cast<std::size_t>(y)] < values[static_cast<std::size_t>(x)];
+    });
+    return true;
+}
+
+// Any other keys are ordered by Python's own list sort: a user-defined `__lt__` need not be a
+// strict weak order, which a C++ sort algorithm requires (its behaviour is undefined otherwise),
+// while Python's sort then merely gives some order. Sorting the indices with
+// `key=keys.__getitem__, reverse=True` is exactly the stable, descending sort of the markers; a
+// failed comparison propagates and leaves the markers untouched.
+void sort_any_keys(const std::vector<Ref>& keys, std::vector<Py_ssize_t>& order) {
+    const Py_ssize_t n = static_cast<Py_ssize_t>(keys.size());
+    Ref key_list = Ref::steal(PyList_New(n));
+    Ref index_list = Ref::steal(PyList_New(n));
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyList_SET_ITEM(key_list.get(), i, keys[static_cast<std::size_t>(i)].dup().release());
+        PyList_SET_ITEM(index_list.get(), i, integer(static_cast<long>(i)).release());
+    }
+    Ref key_of = getattr(key_list.get(), N.dunder_getitem);
+    Ref sorted = call_method(index_list.get(), N.sort, {}, {{N.key, key_of.get()}, {N.reverse, Py_True}});
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        Py_ssize_t index = PyLong_AsSsize_t(PyList_GET_ITEM(index_list.get(), i));
+        if (index == -1 && PyErr_Occurred()) support::throw_error();
+        order[static_cast<std::size_t>(i)] = index;
+    }
+}
+
 // `diagnostics.sort(key=lambda d: d.get("severity", 0), reverse=True)`: stable, so markers of
 // equal severity keep the order in which they were gathered.
 void sort_by_severity(PyObject* diagnostics) {
@@ -57,7 +97,6 @@ void sort_by_severity(PyObject* diagnostics) {
     std::vector<Ref> keys;
     keys.reserve(static_cast<std::size_t>(n));
     Ref zero = integer(0);
-    bool all_small_ints = true;
     for (Py_ssize_t i = 0; i < n; ++i) {
         Ref d = Ref::steal(PyList_GetItemRef(diagnostics, i));
         Ref key;
@@ -67,33 +106,13 @@ void sort_by_severity(PyObject* diagnostics) {
         } else {
             key = call_method(d.get(), N.get, {N.k_severity, zero.get()});
         }
-        if (!PyLong_CheckExact(key.get())) all_small_ints = false;
         keys.push_back(std::move(key));
     }
     if (PyList_GET_SIZE(diagnostics) != n) support::raise(PyExc_ValueError, "list modified during sort");
 
     std::vector<Py_ssize_t> order(static_cast<std::size_t>(n));
     for (Py_ssize_t i = 0; i < n; ++i) order[static_cast<std::size_t>(i)] = i;
-    if (all_small_ints) {
-        std::vector<long> values(static_cast<std::size_t>(n));
-        for (Py_ssize_t i = 0; i < n; ++i) {
-            int overflow = 0;
-            values[static_cast<std::size_t>(i)] = PyLong_AsLongAndOverflow(keys[static_cast<std::size_t>(i)].get(), &overflow);
-            if (overflow) all_small_ints = false;
-        }
-        if (all_small_ints) {
-            std::stable_sort(order.begin(), order.end(),
-                             [&](Py_ssize_t x, Py_ssize_t y) { return values[static_cast<std::size_t>(y)] < values[static_cast<std::size_t>(x)]; });
-        }
-    }
-    if (!all_small_ints) {
-        // Any comparable keys, compared the way Python's sort does; a failed comparison unwinds
-        // through the sort (it holds only indices) and leaves the list untouched.
-        std::stable_sort(order.begin(), order.end(), [&](Py_ssize_t x, Py_ssize_t y) {
-            return support::check(PyObject_RichCompareBool(keys[static_cast<std::size_t>(y)].get(),
-                                                            keys[static_cast<std::size_t>(x)].get(), Py_LT)) != 0;
-        });
-    }
+    if (!sort_small_ints(keys, order)) sort_any_keys(keys, order);
 
     std::vector<Ref> items;
     items.reserve(static_cast<std::size_t>(n));
