@@ -276,6 +276,11 @@ Ref make_script(PyObject* module, PyObject* self, PyObject* code, PyObject* path
 // The argument rule and annotations shared by the three cursor requests (completions, hover,
 // signature help): self, code, line, column, path=None, modules=None, dirty_files=None.
 support::Signature cursor_request_signature(const char* name);
+// Where each argument of a cursor request sits in its ArgValues (the signature's order; the
+// definition of cursor_request_signature checks that the two agree).
+namespace cursor_arg {
+enum : std::size_t { self, code, line, column, path, modules, dirty_files, count };
+}
 std::vector<support::Annotation> cursor_request_annotations();
 // Hover's and signature help's first steps: check the buffer and position, write the request's
 // modules, create the jedi.Script. Arguments as the cursor requests take them.

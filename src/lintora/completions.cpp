@@ -106,11 +106,11 @@ void log_sample(PyObject* module, PyObject* items) {
 }
 
 Ref completions_body(PyObject* module, const ArgValues& a) {
-    PyObject* self = a[0];
-    PyObject* code = a[1];
-    PyObject* line = a[2];
+    PyObject* self = a[cursor_arg::self];
+    PyObject* code = a[cursor_arg::code];
+    PyObject* line = a[cursor_arg::line];
     if (!PyUnicode_Check(code)) support::raise(PyExc_ValueError, "code must be a string");
-    Ref cursor = cursor_column(code, line, a[3]);
+    Ref cursor = cursor_column(code, line, a[cursor_arg::column]);
     PyObject* column = cursor.get();
 
     if (in_import_alias(module, code, line, column)) {
@@ -122,10 +122,10 @@ Ref completions_body(PyObject* module, const ArgValues& a) {
         return error_result(Py_None);
     }
 
-    sync_request_modules(self, a[5], a[6]);
+    sync_request_modules(self, a[cursor_arg::modules], a[cursor_arg::dirty_files]);
     Ref prefix = call_method(self, N.m_get_word_prefix, {code, line, column});
     const bool show_underscores = starts_with_underscore(prefix.get());
-    Ref script = make_script(module, self, code, a[4]);
+    Ref script = make_script(module, self, code, a[cursor_arg::path]);
     Ref completions = call_at(script.get(), N.complete, line, column);
     Ref count = length(completions.get());
     lsp_log(module, LogLevel::Debug, "[LSP] Jedi returned %d completions", {count.get()});
@@ -152,15 +152,15 @@ Ref completions_body(PyObject* module, const ArgValues& a) {
 }
 
 Ref get_completions_impl(PyObject* module, const ArgValues& a) {
-    PyObject* code = a[1];
+    PyObject* code = a[cursor_arg::code];
     if (Ref logger = logger_if_enabled(module, LogLevel::Debug)) {
         Ref code_length = length(code);
         Ref preview = PyUnicode_GET_LENGTH(code) <= kPreviewLength
                           ? Ref::borrow(code)
                           : Ref::steal(PyUnicode_Substring(code, 0, kPreviewLength));
-        Ref summary = make_dict({{N.line, a[2]},
-                                 {N.column, a[3]},
-                                 {N.path, a[4]},
+        Ref summary = make_dict({{N.line, a[cursor_arg::line]},
+                                 {N.column, a[cursor_arg::column]},
+                                 {N.path, a[cursor_arg::path]},
                                  {N.k_code_length, code_length.get()},
                                  {N.k_code_preview, preview.get()}});
         support::log_unchecked(logger.get(), LogLevel::Debug, "[LSP] Request: get_completions %s", {summary.get()});
@@ -171,10 +171,11 @@ Ref get_completions_impl(PyObject* module, const ArgValues& a) {
 }
 
 // The trailing identifier-like run before the cursor: what `[a-zA-Z_][a-zA-Z0-9_]*$` finds.
+// Takes the first four arguments of a cursor request, in the same places.
 Ref get_word_prefix_impl(PyObject*, const ArgValues& a) {
-    Ref current = line_of(a[1], a[2]);
+    Ref current = line_of(a[cursor_arg::code], a[cursor_arg::line]);
     if (!current) return Ref::borrow(N.s_empty);
-    Ref before = slice_to(current.get(), a[3]);
+    Ref before = slice_to(current.get(), a[cursor_arg::column]);
     PyObject* s = before.get();
     const Py_ssize_t end = PyUnicode_GET_LENGTH(s);
     auto word_char = [](Py_UCS4 c) {

@@ -126,8 +126,8 @@ Ref help_fallback(PyObject* module, PyObject* script, PyObject* line, PyObject* 
 }
 
 Ref hover_body(PyObject* module, const ArgValues& a) {
-    PyObject* self = a[0];
-    PyObject* line = a[2];
+    PyObject* self = a[cursor_arg::self];
+    PyObject* line = a[cursor_arg::line];
     CursorScript prepared = prepare_cursor_script(module, a);
     PyObject* column = prepared.column.get();
     Ref script = std::move(prepared.script);
@@ -159,7 +159,7 @@ Ref hover_body(PyObject* module, const ArgValues& a) {
 }
 
 Ref get_hover_impl(PyObject* module, const ArgValues& a) {
-    lsp_log(module, LogLevel::Debug, "[LSP] Request: get_hover line=%d, column=%d, path=%s", {a[2], a[3], a[4]});
+    lsp_log(module, LogLevel::Debug, "[LSP] Request: get_hover line=%d, column=%d, path=%s", {a[cursor_arg::line], a[cursor_arg::column], a[cursor_arg::path]});
     return request_guard(
         module, "[LSP] Error in get_hover: %s", [&] { return hover_body(module, a); },
         [](PyObject* message) { return hover_result(Py_None, message); });

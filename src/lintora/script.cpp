@@ -50,23 +50,26 @@ Ref call_at(PyObject* script, PyObject* method, PyObject* line, PyObject* column
 }
 
 CursorScript prepare_cursor_script(PyObject* module, const support::ArgValues& a) {
-    PyObject* code = a[1];
+    PyObject* self = a[cursor_arg::self];
+    PyObject* code = a[cursor_arg::code];
     if (!PyUnicode_Check(code)) support::raise(PyExc_ValueError, "code must be a string");
-    Ref column = cursor_column(code, a[2], a[3]);
-    sync_request_modules(a[0], a[5], a[6]);
-    return {make_script(module, a[0], code, a[4]), std::move(column)};
+    Ref column = cursor_column(code, a[cursor_arg::line], a[cursor_arg::column]);
+    sync_request_modules(self, a[cursor_arg::modules], a[cursor_arg::dirty_files]);
+    return {make_script(module, self, code, a[cursor_arg::path]), std::move(column)};
 }
 
 support::Signature cursor_request_signature(const char* name) {
     using support::ArgType;
     using support::Default;
-    return support::Signature(name, {{"self"},
-                                     {"code", ArgType::Str},
-                                     {"line", ArgType::Int},
-                                     {"column", ArgType::Int},
-                                     {"path", ArgType::Str, Default::None},
-                                     {"modules", ArgType::Dict, Default::None},
-                                     {"dirty_files", ArgType::Dict, Default::None}});
+    static const support::Param params[] = {{"self"},
+                                            {"code", ArgType::Str},
+                                            {"line", ArgType::Int},
+                                            {"column", ArgType::Int},
+                                            {"path", ArgType::Str, Default::None},
+                                            {"modules", ArgType::Dict, Default::None},
+                                            {"dirty_files", ArgType::Dict, Default::None}};
+    static_assert(sizeof(params) / sizeof(params[0]) == cursor_arg::count, "cursor_arg names every parameter");
+    return support::Signature(name, params);
 }
 
 std::vector<support::Annotation> cursor_request_annotations() {

@@ -60,8 +60,8 @@ Ref fitting_signature(PyObject* signatures) {
 }
 
 Ref signature_body(PyObject* module, const ArgValues& a) {
-    PyObject* self = a[0];
-    PyObject* line = a[2];
+    PyObject* self = a[cursor_arg::self];
+    PyObject* line = a[cursor_arg::line];
     CursorScript prepared = prepare_cursor_script(module, a);
     PyObject* column = prepared.column.get();
     Ref script = std::move(prepared.script);
@@ -94,7 +94,7 @@ Ref signature_body(PyObject* module, const ArgValues& a) {
 
 Ref get_signature_help_impl(PyObject* module, const ArgValues& a) {
     lsp_log(module, LogLevel::Debug, "[LSP] Request: get_signature_help line=%d, column=%d, path=%s",
-        {a[2], a[3], a[4]});
+        {a[cursor_arg::line], a[cursor_arg::column], a[cursor_arg::path]});
     return request_guard(
         module, "[LSP] Error in get_signature_help: %s", [&] { return signature_body(module, a); },
         [](PyObject* message) { return empty_result(message); });

@@ -6,12 +6,21 @@
 
 namespace support {
 
-Signature::Signature(const char* func_name, std::initializer_list<Param> params, bool varargs,
+Signature::Signature(const char* func_name, const Param* params, std::size_t count, bool varargs,
                      bool varkw)
-    : func_name_(func_name), params_(params), varargs_(varargs), varkw_(varkw) {
+    : func_name_(func_name), params_(params, params + count), varargs_(varargs), varkw_(varkw) {
     for (const Param& p : params_) {
         if (p.def == Default::Required) ++required_;
     }
+}
+
+const char* Signature::defect() const {
+    for (const Param& p : params_) {
+        if (p.def == Default::Value && p.type != ArgType::Float) {
+            return "only a float parameter may have a numeric default";
+        }
+    }
+    return nullptr;
 }
 
 PyObject* Signature::interned_name(std::size_t i) const {
@@ -104,6 +113,7 @@ void convert(const Signature& sig, std::size_t i, PyObject*& value, Ref& owned, 
             return;
         }
         case ArgType::Float: {
+            if (value == Py_None && p.def == Default::None) return;
             if (PyFloat_CheckExact(value)) {
                 dbl = PyFloat_AS_DOUBLE(value);
                 return;
@@ -141,6 +151,7 @@ void parse_args(const Signature& sig, PyObject* const* args, std::size_t nargsf,
     const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
     const std::size_t nparams = sig.size();
     const Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+    out.count_ = nparams;
 
     // Positional arguments: too many is the first error of all.
     if (nargs > static_cast<Py_ssize_t>(nparams) && !sig.varargs()) raise_count(sig, nargs);
