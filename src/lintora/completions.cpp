@@ -47,7 +47,7 @@ bool in_import_alias(PyObject* module, PyObject* code, PyObject* line, PyObject*
     Ref current = line_of(code, line);
     if (!current) return false;
     Ref before = slice_to(current.get(), column);
-    Ref pattern = global(module, N.g_alias_pattern);
+    Ref pattern = lookup_global(module, N.g_alias_pattern);
     Ref found = call_method(pattern.get(), N.match, {before.get()});
     return found.get() != Py_None;
 }
@@ -63,10 +63,10 @@ Ref kind_of(PyObject* table, PyObject* type) {
 }
 
 Ref make_item(PyObject* self, PyObject* table, PyObject* completion, PyObject* name) {
-    Ref type = getattr(completion, N.type);
+    Ref type = get_attr(completion, N.type);
     Ref kind = kind_of(table, type.get());
     Ref item = make_dict({{N.k_label, name}, {N.k_kind, kind.get()}, {N.k_insert_text, name}});
-    if (equal(type.get(), N.s_function)) {
+    if (equals(type.get(), N.s_function)) {
         guard(
             {PyExc_Exception},
             [&] {
@@ -130,12 +130,12 @@ Ref completions_body(PyObject* module, const ArgValues& a) {
     Ref count = length(completions.get());
     lsp_log(module, LogLevel::Debug, "[LSP] Jedi returned %d completions", {count.get()});
 
-    Ref table = global(module, N.g_kind_table);
+    Ref table = lookup_global(module, N.g_kind_table);
     const InsertText insert_text(code, line, column);
     Ref items = new_list();
     Ref it = Ref::steal(PyObject_GetIter(completions.get()));
     while (Ref completion = Ref::steal_or_null(PyIter_Next(it.get()))) {
-        Ref name = getattr(completion.get(), N.name);
+        Ref name = get_attr(completion.get(), N.name);
         if (!show_underscores && starts_with_underscore(name.get())) continue;
         Ref item = make_item(self, table.get(), completion.get(), name.get());
         Ref insert = insert_text.for_item(completion.get(), name.get());

@@ -30,7 +30,7 @@ Ref marker(PyObject* line, PyObject* start, PyObject* end, PyObject* message, Py
 }
 
 // `e.<name> or fallback`
-Ref attr_or(PyObject* e, PyObject* name, PyObject* fallback) { return either(getattr(e, name), fallback); }
+Ref attr_or(PyObject* e, PyObject* name, PyObject* fallback) { return either(get_attr(e, name), fallback); }
 
 Ref syntax_error_marker(PyObject* module, PyObject* code, PyObject* e) {
     Ref one = integer(1);
@@ -39,7 +39,7 @@ Ref syntax_error_marker(PyObject* module, PyObject* code, PyObject* e) {
     Ref offset = Columns(code).editor_column(lineno.get(), python_offset.get(), PythonUnit::CodePoints);
     Ref msg = attr_or(e, N.msg, N.s_syntax_error);
     Ref end = add(offset.get(), one.get());
-    Ref severity = global(module, N.g_severity_error);
+    Ref severity = lookup_global(module, N.g_severity_error);
     Ref diag = marker(lineno.get(), offset.get(), end.get(), msg.get(), severity.get());
     lsp_log(module, LogLevel::Debug, "[LSP] Syntax error at line %d, col %d: %s", {lineno.get(), offset.get(), msg.get()});
     return diag;
@@ -80,7 +80,7 @@ void sort_any_keys(const std::vector<Ref>& keys, std::vector<Py_ssize_t>& order)
         PyList_SET_ITEM(key_list.get(), i, keys[static_cast<std::size_t>(i)].dup().release());
         PyList_SET_ITEM(index_list.get(), i, integer(static_cast<long>(i)).release());
     }
-    Ref key_of = getattr(key_list.get(), N.dunder_getitem);
+    Ref key_of = get_attr(key_list.get(), N.dunder_getitem);
     Ref sorted = call_method(index_list.get(), N.sort, {}, {{N.key, key_of.get()}, {N.reverse, Py_True}});
     for (Py_ssize_t i = 0; i < n; ++i) {
         Py_ssize_t index = PyLong_AsSsize_t(PyList_GET_ITEM(index_list.get(), i));
@@ -132,13 +132,13 @@ Ref diagnostics_body(PyObject* module, const ArgValues& a) {
                        ? Ref::steal(PyUnicode_FromFormat("<%U>", module_name))
                        : Ref::borrow(N.s_editor);
 
-    Ref ast = global(module, N.g_ast);
+    Ref ast = lookup_global(module, N.g_ast);
     Ref tree;
     bool stdlib_tree = false;
     const bool syntax_ok = guard(
         {PyExc_SyntaxError},
         [&] {
-            Ref parse = getattr(ast.get(), N.parse);
+            Ref parse = get_attr(ast.get(), N.parse);
             tree = call(parse.get(), {code}, {{N.filename, filename.get()}});
             stdlib_tree = is_stdlib_parse(parse.get());
             return true;
@@ -150,7 +150,7 @@ Ref diagnostics_body(PyObject* module, const ArgValues& a) {
         });
 
     if (syntax_ok) {
-        Ref pyflakes_available = global(module, N.g_pyflakes_available);
+        Ref pyflakes_available = lookup_global(module, N.g_pyflakes_available);
         if (truthy(pyflakes_available.get())) {
             Ref found = call_method(self, N.m_run_pyflakes, {code, filename.get()});
             extend(diagnostics.get(), found.get());
@@ -221,17 +221,17 @@ Ref run_pyflakes_impl(PyObject* module, const ArgValues& a) {
     guard(
         {PyExc_Exception},
         [&] {
-            Ref io = global(module, N.g_io);
+            Ref io = lookup_global(module, N.g_io);
             Ref warning_stream = call_method(io.get(), N.StringIO, {});
             Ref error_stream = call_method(io.get(), N.StringIO, {});
-            Ref reporter_module = global(module, N.g_pyflakes_reporter);
+            Ref reporter_module = lookup_global(module, N.g_pyflakes_reporter);
             Ref reporter = call_method(reporter_module.get(), N.Reporter, {warning_stream.get(), error_stream.get()});
-            Ref api = global(module, N.g_pyflakes_api);
+            Ref api = lookup_global(module, N.g_pyflakes_api);
             call_method(api.get(), N.check, {a[1], a[2], reporter.get()});
             Columns columns(a[1]);
-            Ref warning = global(module, N.g_severity_warning);
+            Ref warning = lookup_global(module, N.g_severity_warning);
             collect(self, columns, warning_stream.get(), warning.get(), diagnostics.get());
-            Ref error = global(module, N.g_severity_error);
+            Ref error = lookup_global(module, N.g_severity_error);
             collect(self, columns, error_stream.get(), error.get(), diagnostics.get());
             Ref count = length(diagnostics.get());
             lsp_log(module, LogLevel::Debug, "[LSP] Pyflakes returned %d diagnostics", {count.get()});
@@ -267,7 +267,7 @@ Ref parse_pyflakes_message_impl(PyObject* module, const ArgValues& a) {
     return guard(
         {PyExc_Exception},
         [&] {
-            Ref pattern = global(module, N.g_pyflakes_pattern);
+            Ref pattern = lookup_global(module, N.g_pyflakes_pattern);
             Ref match = call_method(pattern.get(), N.match, {message});
             if (match.get() == Py_None) return support::none();
             Ref two = integer(2), three = integer(3), four = integer(4);

@@ -51,15 +51,15 @@ void append_docstring(PyObject* parts, PyObject* definition) {
 }
 
 Ref detailed_block(PyObject* self, PyObject* definition) {
-    Ref full_name = getattr(definition, N.full_name);
-    if (!truthy(full_name.get())) full_name = getattr(definition, N.name);
-    Ref def_type = getattr(definition, N.type);
+    Ref full_name = get_attr(definition, N.full_name);
+    if (!truthy(full_name.get())) full_name = get_attr(definition, N.name);
+    Ref def_type = get_attr(definition, N.type);
     Ref body;
-    if (equal(def_type.get(), N.s_function)) {
+    if (equals(def_type.get(), N.s_function)) {
         body = function_text(self, definition, "", full_name.get());
-    } else if (equal(def_type.get(), N.s_class)) {
+    } else if (equals(def_type.get(), N.s_class)) {
         body = Ref::steal(PyUnicode_FromFormat("class %S", full_name.get()));
-    } else if (equal(def_type.get(), N.s_module)) {
+    } else if (equals(def_type.get(), N.s_module)) {
         body = Ref::steal(PyUnicode_FromFormat("module %S", full_name.get()));
     } else {
         Ref description = call_method(self, N.m_get_type_description, {definition, def_type.get()});
@@ -96,8 +96,8 @@ Ref help_fallback(PyObject* module, PyObject* script, PyObject* line, PyObject* 
             Ref parts = new_list();
             Ref it = Ref::steal(PyObject_GetIter(results.get()));
             while (Ref h = Ref::steal_or_null(PyIter_Next(it.get()))) {
-                Ref name = either(getattr(h.get(), N.name), N.s_empty);
-                Ref desc = getattr_optional(h.get(), N.description);
+                Ref name = either(get_attr(h.get(), N.name), N.s_empty);
+                Ref desc = get_attr_optional(h.get(), N.description);
                 if (!desc) desc = Ref::borrow(N.s_empty);
                 if (truthy(name.get())) {
                     Ref shown = truthy(desc.get()) ? short_description(desc.get()) : Ref::borrow(N.s_empty);
@@ -137,8 +137,8 @@ Ref hover_body(PyObject* module, const ArgValues& a) {
     Ref parts = new_list();
     Ref it = Ref::steal(PyObject_GetIter(inferred.get()));
     while (Ref definition = Ref::steal_or_null(PyIter_Next(it.get()))) {
-        Ref mode = getattr(self, N.a_hover_mode);
-        if (equal(mode.get(), N.s_compact)) {
+        Ref mode = get_attr(self, N.a_hover_mode);
+        if (equals(mode.get(), N.s_compact)) {
             Ref compact = call_method(self, N.m_format_compact_hover, {definition.get()});
             if (truthy(compact.get())) append(parts.get(), compact.get());
             continue;
@@ -171,14 +171,14 @@ Ref format_compact_hover_impl(PyObject* module, const ArgValues& a) {
     return guard(
         {PyExc_Exception},
         [&] {
-            Ref name = either(getattr(definition, N.name), N.s_empty);
-            Ref def_type = getattr(definition, N.type);
+            Ref name = either(get_attr(definition, N.name), N.s_empty);
+            Ref def_type = get_attr(definition, N.type);
             Ref body;
-            if (equal(def_type.get(), N.s_function)) {
+            if (equals(def_type.get(), N.s_function)) {
                 body = function_text(self, definition, "(function) ", name.get());
-            } else if (equal(def_type.get(), N.s_class)) {
+            } else if (equals(def_type.get(), N.s_class)) {
                 body = Ref::steal(PyUnicode_FromFormat("(class) %S", name.get()));
-            } else if (equal(def_type.get(), N.s_module)) {
+            } else if (equals(def_type.get(), N.s_module)) {
                 body = Ref::steal(PyUnicode_FromFormat("(module) %S", name.get()));
             } else {
                 Ref description = call_method(self, N.m_get_type_description, {definition, def_type.get()});
@@ -197,7 +197,7 @@ Ref format_compact_hover_impl(PyObject* module, const ArgValues& a) {
 }
 
 Ref get_type_description_impl(PyObject*, const ArgValues& a) {
-    Ref description = getattr_optional(a[1], N.description);
+    Ref description = get_attr_optional(a[1], N.description);
     Ref result = description && truthy(description.get()) ? std::move(description) : Ref::borrow(a[2]);
     if (!PyUnicode_Check(result.get())) {
         PyErr_Format(PyExc_TypeError, "Expected %s, got %.200s", "str", Py_TYPE(result.get())->tp_name);

@@ -72,7 +72,7 @@ Ref InsertText::for_item(PyObject* completion, PyObject* name) const {
             }
             // jedi's word reaches back past Monaco's (an opening quote, a path up to '-' or '.'):
             // Monaco cannot replace that part, so insert the word again followed by what jedi adds.
-            Ref complete = getattr(completion, N.complete);
+            Ref complete = get_attr(completion, N.complete);
             if (!PyUnicode_Check(complete.get())) return Ref::borrow(name);
             return Ref::steal(PyUnicode_Concat(word_.get(), complete.get()));
         },

@@ -41,7 +41,7 @@ Ref compile(PyObject* re, const char* source) {
 }
 
 void build(PyObject* module) {
-    init_names();
+    N.intern_all();
 
     // `import importlib.util` binds the package `importlib`.
     const std::pair<const char*, const char*> standard[] = {
@@ -109,6 +109,8 @@ void build(PyObject* module) {
         std::move(members));
     set_global(module, "Lintora", cls.get());
 }
+
+void forget_names() { N.clear_all(); }
 
 const support::ModuleSpec spec{"lintora", "Editor language services.", build, forget_names};
 

@@ -35,9 +35,9 @@ void refuse_unsafe_name(PyObject* module, PyObject* name) {
                  (n == 1 && PyUnicode_READ_CHAR(name, 0) == '.');
     }
     if (!unsafe) {
-        Ref os = global(module, N.g_os);
-        Ref sep = getattr(os.get(), N.sep);
-        Ref os_path = getattr(os.get(), N.path);
+        Ref os = lookup_global(module, N.g_os);
+        Ref sep = get_attr(os.get(), N.sep);
+        Ref os_path = get_attr(os.get(), N.path);
         unsafe = contains(name, sep.get()) || truthy(call_method(os_path.get(), N.isabs, {name}).get());
     }
     if (unsafe) {
@@ -48,16 +48,16 @@ void refuse_unsafe_name(PyObject* module, PyObject* name) {
 
 // `os.path.join(self._temp_dir.name, name + ".py")`
 Ref module_file(PyObject* module, PyObject* self, PyObject* name_text) {
-    Ref temp_dir = getattr(self, N.a_temp_dir);
-    Ref root = getattr(temp_dir.get(), N.name);
+    Ref temp_dir = get_attr(self, N.a_temp_dir);
+    Ref root = get_attr(temp_dir.get(), N.name);
     Ref file_name = add(name_text, N.s_py);
-    Ref os = global(module, N.g_os);
-    Ref os_path = getattr(os.get(), N.path);
+    Ref os = lookup_global(module, N.g_os);
+    Ref os_path = get_attr(os.get(), N.path);
     return call_method(os_path.get(), N.join, {root.get(), file_name.get()});
 }
 
 void write_file(PyObject* module, PyObject* file_path, PyObject* code) {
-    Ref open = global(module, N.g_open);
+    Ref open = lookup_global(module, N.g_open);
     Ref f = call(open.get(), {file_path, N.s_w}, {{N.encoding, N.s_utf8}});
     try {
         call_method(f.get(), N.write, {code});
@@ -111,8 +111,8 @@ Ref delete_module_impl(PyObject* module, const ArgValues& a) {
         {PyExc_Exception},
         [&] {
             refuse_unsafe_name(module, module_name);
-            Ref os = global(module, N.g_os);
-            Ref os_path = getattr(os.get(), N.path);
+            Ref os = lookup_global(module, N.g_os);
+            Ref os_path = get_attr(os.get(), N.path);
             if (truthy(call_method(os_path.get(), N.exists, {file_path.get()}).get())) {
                 call_method(os.get(), N.remove, {file_path.get()});
                 lsp_log(module, LogLevel::Debug, "[LSP] Deleted module file '%s'", {module_name});
@@ -130,9 +130,9 @@ Ref is_module_name_impl(PyObject* module, const ArgValues& a) {
     PyObject* path = a[1];
     const Py_ssize_t n = PyUnicode_GET_LENGTH(path);
     if (n == 0) return support::boolean(false);
-    Ref os = global(module, N.g_os);
-    Ref os_path = getattr(os.get(), N.path);
-    Ref sep = getattr(os_path.get(), N.sep);
+    Ref os = lookup_global(module, N.g_os);
+    Ref os_path = get_attr(os.get(), N.path);
+    Ref sep = get_attr(os_path.get(), N.sep);
     if (contains(path, sep.get()) || contains_char(path, '/') || contains_char(path, '\\')) {
         return support::boolean(false);
     }

@@ -30,17 +30,17 @@ Ref make_script(PyObject* module, PyObject* self, PyObject* code, PyObject* path
     const bool have_path = path != Py_None && truthy(path);
     if (have_path && truthy(call_method(self, N.m_is_module_name, {path}).get())) {
         // jedi sees the buffer as the synced file of that module, so its own imports resolve.
-        Ref temp_dir = getattr(self, N.a_temp_dir);
-        Ref root = getattr(temp_dir.get(), N.name);
+        Ref temp_dir = get_attr(self, N.a_temp_dir);
+        Ref root = get_attr(temp_dir.get(), N.name);
         Ref file_name = add(path, N.s_py);
-        Ref os = global(module, N.g_os);
-        Ref os_path = getattr(os.get(), N.path);
+        Ref os = lookup_global(module, N.g_os);
+        Ref os_path = get_attr(os.get(), N.path);
         script_path = call_method(os_path.get(), N.join, {root.get(), file_name.get()});
     } else {
         script_path = Ref::borrow(have_path ? path : N.s_editor);
     }
-    Ref jedi = global(module, N.g_jedi);
-    Ref project = getattr(self, N.a_jedi_project);
+    Ref jedi = lookup_global(module, N.g_jedi);
+    Ref project = get_attr(self, N.a_jedi_project);
     return call_method(jedi.get(), N.Script, {},
                        {{N.code, code}, {N.path, script_path.get()}, {N.project, project.get()}});
 }

@@ -27,15 +27,15 @@ Ref empty_result(PyObject* error) {
 
 Ref parameter_entries(PyObject* sig) {
     Ref params = new_list();
-    Ref sig_params = getattr(sig, N.params);
+    Ref sig_params = get_attr(sig, N.params);
     Ref it = Ref::steal(PyObject_GetIter(sig_params.get()));
     while (Ref param = Ref::steal_or_null(PyIter_Next(it.get()))) {
-        Ref label = getattr(param.get(), N.name);
+        Ref label = get_attr(param.get(), N.name);
         Ref info = make_dict({{N.k_label, label.get()}});
         guard(
             {PyExc_AttributeError, PyExc_TypeError},
             [&] {
-                Ref desc = getattr(param.get(), N.description);
+                Ref desc = get_attr(param.get(), N.description);
                 if (truthy(desc.get())) set_item(info.get(), N.k_documentation, desc.get());
                 return 0;
             },
@@ -51,7 +51,7 @@ Ref parameter_entries(PyObject* sig) {
 Ref fitting_signature(PyObject* signatures) {
     Ref it = Ref::steal(PyObject_GetIter(signatures));
     while (Ref sig = Ref::steal_or_null(PyIter_Next(it.get()))) {
-        Ref index = getattr(sig.get(), N.index);
+        Ref index = get_attr(sig.get(), N.index);
         if (index.get() != Py_None) return sig;
     }
     if (PyErr_Occurred()) support::throw_error();
@@ -78,11 +78,11 @@ Ref signature_body(PyObject* module, const ArgValues& a) {
         {PyExc_AttributeError, PyExc_TypeError},
         [&] { return either(call_method(sig.get(), N.docstring, {}, {{N.raw, Py_True}}), N.s_empty); },
         [](PyObject*) { return Ref::borrow(N.s_empty); });
-    Ref raw_name = getattr(sig.get(), N.name);
+    Ref raw_name = get_attr(sig.get(), N.name);
     Ref sig_name = truthy(raw_name.get()) ? raw_name.dup() : Ref::borrow(N.s_function);
     Ref label = add(sig_name.get(), sig_label.get());
     Ref entry = make_dict({{N.k_label, label.get()}, {N.k_documentation, docstring.get()}, {N.k_parameters, params.get()}});
-    Ref active = getattr(sig.get(), N.index);
+    Ref active = get_attr(sig.get(), N.index);
     if (active.get() == Py_None) active = integer(0);
 
     Ref list = new_list();
@@ -123,7 +123,7 @@ Ref format_signature_impl(PyObject*, const ArgValues& a) {
                 {PyExc_AttributeError, PyExc_TypeError},
                 [&] {
                     Ref texts = new_list();
-                    Ref params = getattr(signature, N.params);
+                    Ref params = get_attr(signature, N.params);
                     Ref it = Ref::steal(PyObject_GetIter(params.get()));
                     while (Ref p = Ref::steal_or_null(PyIter_Next(it.get()))) {
                         Ref t = call_method(p.get(), N.to_string, {});

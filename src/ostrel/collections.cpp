@@ -5,7 +5,7 @@
 #include "ostrel/delegate.hpp"
 #include "ostrel/parts.hpp"
 #include "ostrel/proxy_methods.hpp"
-#include "ostrel/util.hpp"
+#include "ostrel/common.hpp"
 
 namespace ostrel {
 namespace {

@@ -10,7 +10,7 @@
 // lock of ours held: such code may finalise a proxy, whose release request needs
 // `_waiters_lock` again on this very thread.
 #include "ostrel/parts.hpp"
-#include "ostrel/util.hpp"
+#include "ostrel/common.hpp"
 #include "support/function.hpp"
 
 namespace ostrel {
@@ -35,7 +35,7 @@ Ref pop_item(PyObject* container, PyObject* key) {
         if (support::check(PyDict_Pop(container, key, &found))) return Ref::steal(found);
         return support::none();
     }
-    return call_method(container, N.pop, key, Py_None);
+    return call_method(container, N.pop, {key, Py_None});
 }
 
 // For a request id that is not an exact str, the stored id that a lookup of `rid` in `waiters`
@@ -131,7 +131,7 @@ Ref on_message_impl(PyObject*, const ArgValues& a) {
 
     Ref ok = mapping_get(message, N.ok);
     if (support::truthy(ok.get())) {
-        Ref r = call_method(future.get(), N.set_result, message);
+        Ref r = call_method(future.get(), N.set_result, {message});
         return support::none();
     }
     static PyObject* remote_error = nullptr;
@@ -141,7 +141,7 @@ Ref on_message_impl(PyObject*, const ArgValues& a) {
     Ref error_ref = Ref::steal_or_null(error);
     Ref text = error_text(error, remote_error);
     Ref exc = Ref::steal(PyObject_CallOneArg(PyExc_RuntimeError, text.get()));
-    Ref r = call_method(future.get(), N.set_exception, exc.get());
+    Ref r = call_method(future.get(), N.set_exception, {exc.get()});
     return support::none();
 }
 
@@ -165,7 +165,7 @@ bool is_attribute_read(PyObject* req) {
     Ref popped = discard_waiter(self, rid);
     if (err.matches(C.TimeoutError)) {
         Ref text = Ref::steal(PyUnicode_FromString("Timed out waiting for Office.js response"));
-        raise_in_context(PyExc_TimeoutError, text.get(), err.get());
+        support::raise_in_context(PyExc_TimeoutError, text.get(), err.get());
     }
     if (from_wait && attribute_read && Py_IS_TYPE(err.get(), reinterpret_cast<PyTypeObject*>(PyExc_RuntimeError))) {
         Ref args = Ref::steal(PyException_GetArgs(err.get()));
@@ -271,7 +271,7 @@ Ref reset_impl(PyObject* module, const ArgValues& a) {
     // them is refused after a reconnect.
     for (PyObject* root : {N.Context, N.Excel, N.GetSetting}) {
         try {
-            Ref proxy = global(module, root);
+            Ref proxy = lookup_global(module, root);
             set_attr(proxy.get(), N._msg_guid, guid.get());
         } catch (const support::PyErrorSet&) {
             if (!PyErr_ExceptionMatches(PyExc_Exception)) throw;

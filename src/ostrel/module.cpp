@@ -1,7 +1,7 @@
 // Entry point of the Excel object bridge: builds the module's globals in their fixed order.
 #include "ostrel/parts.hpp"
 #include "ostrel/state.hpp"
-#include "ostrel/util.hpp"
+#include "ostrel/common.hpp"
 #include "support/module_guard.hpp"
 
 namespace ostrel {
@@ -28,7 +28,7 @@ void import_into(PyObject* module, const char* global_name, const char* module_n
 }
 
 Ref root_proxy(PyObject* module, long object_id, const char* type_name) {
-    Ref cls = global(module, N.OfficeJsObject);
+    Ref cls = lookup_global(module, N.OfficeJsObject);
     Ref id = Ref::steal(PyLong_FromLong(object_id));
     Ref name = Ref::steal(PyUnicode_FromString(type_name));
     Ref kwnames = Ref::steal(Py_BuildValue("(ss)", "object_id", "type_name"));
@@ -37,7 +37,7 @@ Ref root_proxy(PyObject* module, long object_id, const char* type_name) {
 }
 
 void build(PyObject* module) {
-    init_names();
+    N.intern_all();
 
     // Step 1: the libraries, all required.
     import_into(module, "base64", "base64");

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "ostrel/delegate.hpp"
-#include "ostrel/util.hpp"
+#include "ostrel/common.hpp"
 
 namespace ostrel {
 namespace {
@@ -45,7 +45,7 @@ void init_internals(PyObject* module, PyObject* self, PyObject* object_id, PyObj
                     PyObject* kind) {
     support::check(PyObject_GenericSetAttr(self, N._internal_id, object_id));
     support::check(PyObject_GenericSetAttr(self, N._internal_typeName, type_name));
-    Ref messaging = global(module, N.messaging);
+    Ref messaging = lookup_global(module, N.messaging);
     Ref guid = get_attr(messaging.get(), N._guid);
     support::check(PyObject_GenericSetAttr(self, N._msg_guid, guid.get()));
     support::check(PyObject_GenericSetAttr(self, N._typ, kind));

@@ -9,7 +9,7 @@
 
 #include "ostrel/nesting.hpp"
 #include "ostrel/parts.hpp"
-#include "ostrel/util.hpp"
+#include "ostrel/common.hpp"
 #include "support/args.hpp"
 #include "support/function.hpp"
 
@@ -45,7 +45,7 @@ Ref wire(PyObject* tag, PyObject* payload, bool is_spec) {
 
 // The current `Serializer.<name>`, or an empty Ref when it is still `ours`.
 Ref resolve(PyObject* module, PyObject* name, PyObject* ours) {
-    Ref serializer = global(module, N.Serializer);
+    Ref serializer = lookup_global(module, N.Serializer);
     Ref fn = get_attr(serializer.get(), name);
     if (fn.get() == ours) return Ref();
     return fn;
@@ -150,7 +150,7 @@ Ref encode_date(PyObject* value) {
     Ref v = Ref::borrow(value);
     if (isinstance(value, C.dt_datetime)) {
         Ref tz = get_attr(value, N.tzinfo);
-        if (support::truthy(tz.get())) v = call_method(value, N.astimezone, C.utc);
+        if (support::truthy(tz.get())) v = call_method(value, N.astimezone, {C.utc});
     }
     Ref text;
     if (isinstance(v.get(), C.np_datetime64) && !isinstance(v.get(), C.dt_date)) {
@@ -199,15 +199,15 @@ Ref encode_other(PyObject* module, PyObject* value) {
     if (isinstance(value, C.pd_Series) || isinstance(value, C.pd_DataFrame)) {
         return encode_frame(module, value);
     }
-    Ref proxy_class = global(module, N.OfficeJsObject);
+    Ref proxy_class = lookup_global(module, N.OfficeJsObject);
     if (isinstance(value, proxy_class.get())) {
         Ref tag = get_attr(value, N._internal_typeName);
         Ref id = get_attr(value, N._internal_id);
         return wire(tag.get(), id.get(), true);
     }
     if (PyCallable_Check(value)) {
-        Ref messaging = global(module, N.messaging);
-        Ref id = call_method(messaging.get(), N.register_callable, value);
+        Ref messaging = lookup_global(module, N.messaging);
+        Ref id = call_method(messaging.get(), N.register_callable, {value});
         return wire(N.Python_Function, id.get(), true);
     }
     Ref text = Ref::steal(PyObject_Str(value));
@@ -255,16 +255,16 @@ void decode_items(PyObject* module, PyObject* payload, PyObject* out) {
 }
 
 Ref decode_array(PyObject* module, PyObject* payload, PyObject* id) {
-    Ref cls = global(module, N.OfficeJsArray);
+    Ref cls = lookup_global(module, N.OfficeJsArray);
     Ref proxy = Ref::steal(PyObject_CallOneArg(cls.get(), id));
     Ref items = Ref::steal(PyList_New(0));
     if (support::truthy(payload)) decode_items(module, payload, items.get());
-    Ref r = call_method(proxy.get(), N.extend, items.get());
+    Ref r = call_method(proxy.get(), N.extend, {items.get()});
     return proxy;
 }
 
 Ref decode_dict(PyObject* module, PyObject* payload, PyObject* id) {
-    Ref cls = global(module, N.OfficeJsDict);
+    Ref cls = lookup_global(module, N.OfficeJsDict);
     Ref proxy = Ref::steal(PyObject_CallOneArg(cls.get(), id));
     Ref entries = Ref::steal(PyDict_New());
     if (support::truthy(payload)) {
@@ -280,7 +280,7 @@ Ref decode_dict(PyObject* module, PyObject* payload, PyObject* id) {
         }
         if (PyErr_Occurred()) support::throw_error();
     }
-    Ref r = call_method(proxy.get(), N.update, entries.get());
+    Ref r = call_method(proxy.get(), N.update, {entries.get()});
     return proxy;
 }
 
@@ -348,7 +348,7 @@ Ref decode(PyObject* module, PyObject* w) {
     }
     Ref is_spec = field(w, N.isSpec);
     if (support::truthy(is_spec.get())) {
-        Ref cls = global(module, N.OfficeJsObject);
+        Ref cls = lookup_global(module, N.OfficeJsObject);
         Ref object_id = Ref::steal(PyNumber_Long(v));
         PyObject* args[] = {object_id.get(), tag.get()};
         return Ref::steal(PyObject_Vectorcall(cls.get(), args, 2, nullptr));

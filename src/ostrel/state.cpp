@@ -31,13 +31,6 @@ support::Ref make_attribute_error() {
 
 }  // namespace
 
-void init_names() {
-#define OSTREL_INTERN_NAME(n) \
-    if (!N.n) N.n = support::intern(#n).release();
-    OSTREL_NAMES(OSTREL_INTERN_NAME)
-#undef OSTREL_INTERN_NAME
-}
-
 void init_cache(PyObject* module) {
     support::Ref np = attr(module, "np");
     support::Ref pd = attr(module, "pd");
