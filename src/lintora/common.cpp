@@ -3,9 +3,6 @@
 
 namespace lintora {
 
-using support::check;
-using support::throw_error;
-
 Names N;
 
 Ref fenced_block(PyObject* body) {

@@ -174,6 +174,12 @@ extern Names N;
 
 // --- the support layer's names as the module's files use them ----------------------------------
 
+using support::ArgType;
+using support::ArgValues;
+using support::Default;
+using support::check;
+using support::throw_error;
+using support::truthy;
 using support::add;
 using support::append;
 using support::call;
@@ -221,6 +227,10 @@ Ref request_guard(PyObject* module, const char* error_format, Body&& body, Faile
 }
 
 
+// Where the synced module `name` lives: `os.path.join(self._temp_dir.name, name + ".py")`, and
+// the same for a temporary directory object in hand.
+Ref module_path(PyObject* module, PyObject* self, PyObject* name);
+Ref module_path_in(PyObject* module, PyObject* temp_dir, PyObject* name);
 // Checks a cursor request's position (the ValueErrors "line must be ...", "column must be ...")
 // and returns its column as jedi and the word rules count it: the editor sends UTF-16 units.
 Ref cursor_column(PyObject* code, PyObject* line, PyObject* column);

@@ -6,11 +6,6 @@
 namespace lintora {
 namespace {
 
-using support::ArgType;
-using support::ArgValues;
-using support::Default;
-using support::truthy;
-
 constexpr Py_ssize_t kPreviewLength = 100;
 constexpr Py_ssize_t kSampleLabels = 5;
 
@@ -36,9 +31,7 @@ Ref line_of(PyObject* code, PyObject* line) {
 
 // `text[:column]` with slice semantics (a negative column counts from the end).
 Ref slice_to(PyObject* text, PyObject* column) {
-    const Py_ssize_t stop = PyNumber_AsSsize_t(column, nullptr);  // clamps huge values, as slicing does
-    if (stop == -1 && PyErr_Occurred()) support::throw_error();
-    return Ref::steal(PySequence_GetSlice(text, 0, stop));
+    return Ref::steal(PySequence_GetSlice(text, 0, support::as_clamped_index(column)));
 }
 
 // True when the text before the cursor ends in the alias part of an import, where nothing useful
@@ -133,8 +126,7 @@ Ref completions_body(PyObject* module, const ArgValues& a) {
     Ref table = lookup_global(module, N.g_kind_table);
     const InsertText insert_text(code, line, column);
     Ref items = new_list();
-    Ref it = Ref::steal(PyObject_GetIter(completions.get()));
-    while (Ref completion = Ref::steal_or_null(PyIter_Next(it.get()))) {
+    for (Ref& completion : iterate(completions.get())) {
         Ref name = get_attr(completion.get(), N.name);
         if (!show_underscores && starts_with_underscore(name.get())) continue;
         Ref item = make_item(self, table.get(), completion.get(), name.get());
@@ -142,7 +134,6 @@ Ref completions_body(PyObject* module, const ArgValues& a) {
         if (insert.get() != name.get()) set_item(item.get(), N.k_insert_text, insert.get());
         append(items.get(), item.get());
     }
-    if (PyErr_Occurred()) support::throw_error();
 
     Ref response = make_dict({{N.k_completions, items.get()}, {N.k_error, Py_None}});
     Ref returned = length(items.get());

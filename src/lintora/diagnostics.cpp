@@ -11,11 +11,6 @@
 namespace lintora {
 namespace {
 
-using support::ArgType;
-using support::ArgValues;
-using support::Default;
-using support::truthy;
-
 Ref diagnostics_result(PyObject* diagnostics, PyObject* error) {
     return make_dict({{N.k_diagnostics, diagnostics}, {N.k_error, error}});
 }
@@ -43,10 +38,6 @@ Ref syntax_error_marker(PyObject* module, PyObject* code, PyObject* e) {
     Ref diag = marker(lineno.get(), offset.get(), end.get(), msg.get(), severity.get());
     lsp_log(module, LogLevel::Debug, "[LSP] Syntax error at line %d, col %d: %s", {lineno.get(), offset.get(), msg.get()});
     return diag;
-}
-
-void extend(PyObject* list, PyObject* more) {
-    Ref same = Ref::steal(PySequence_InPlaceConcat(list, more));
 }
 
 // The common case: every key an exact int that fits a C long. C++ sorts the plain numbers, which
@@ -83,9 +74,7 @@ void sort_any_keys(const std::vector<Ref>& keys, std::vector<Py_ssize_t>& order)
     Ref key_of = get_attr(key_list.get(), N.dunder_getitem);
     Ref sorted = call_method(index_list.get(), N.sort, {}, {{N.key, key_of.get()}, {N.reverse, Py_True}});
     for (Py_ssize_t i = 0; i < n; ++i) {
-        Py_ssize_t index = PyLong_AsSsize_t(PyList_GET_ITEM(index_list.get(), i));
-        if (index == -1 && PyErr_Occurred()) support::throw_error();
-        order[static_cast<std::size_t>(i)] = index;
+        order[static_cast<std::size_t>(i)] = support::as_ssize(PyList_GET_ITEM(index_list.get(), i));
     }
 }
 
@@ -153,12 +142,12 @@ Ref diagnostics_body(PyObject* module, const ArgValues& a) {
         Ref pyflakes_available = lookup_global(module, N.g_pyflakes_available);
         if (truthy(pyflakes_available.get())) {
             Ref found = call_method(self, N.m_run_pyflakes, {code, filename.get()});
-            extend(diagnostics.get(), found.get());
+            support::extend(diagnostics.get(), found.get());
         }
         // The import check walks the same tree; given this very code object it need not parse again.
         LendTree lend(code, stdlib_tree ? tree.get() : nullptr);
         Ref imports = call_method(self, N.m_check_unresolved_imports, {code, module_name});
-        extend(diagnostics.get(), imports.get());
+        support::extend(diagnostics.get(), imports.get());
     }
     sort_by_severity(diagnostics.get());
     return diagnostics_result(diagnostics.get(), Py_None);
@@ -204,15 +193,13 @@ void to_editor_columns(Columns& columns, PyObject* diag) {
 void collect(PyObject* self, Columns& columns, PyObject* stream, PyObject* severity, PyObject* diagnostics) {
     Ref zero = integer(0);
     call_method(stream, N.seek, {zero.get()});
-    Ref it = Ref::steal(PyObject_GetIter(stream));
-    while (Ref line = Ref::steal_or_null(PyIter_Next(it.get()))) {
+    for (Ref& line : iterate(stream)) {
         Ref stripped = call_method(line.get(), N.strip, {});
         Ref diag = call_method(self, N.m_parse_pyflakes_message, {stripped.get(), severity});
         if (diag.get() == Py_None) continue;
         to_editor_columns(columns, diag.get());
         append(diagnostics, diag.get());
     }
-    if (PyErr_Occurred()) support::throw_error();
 }
 
 Ref run_pyflakes_impl(PyObject* module, const ArgValues& a) {

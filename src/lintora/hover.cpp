@@ -6,11 +6,6 @@
 namespace lintora {
 namespace {
 
-using support::ArgType;
-using support::ArgValues;
-using support::Default;
-using support::truthy;
-
 Ref hover_result(PyObject* contents, PyObject* error) {
     return make_dict({{N.k_contents, contents}, {N.k_error, error}});
 }
@@ -94,8 +89,7 @@ Ref help_fallback(PyObject* module, PyObject* script, PyObject* line, PyObject* 
             Ref results = call_at(script, N.help, line, column);
             if (!truthy(results.get())) return Ref();
             Ref parts = new_list();
-            Ref it = Ref::steal(PyObject_GetIter(results.get()));
-            while (Ref h = Ref::steal_or_null(PyIter_Next(it.get()))) {
+            for (Ref& h : iterate(results.get())) {
                 Ref name = either(get_attr(h.get(), N.name), N.s_empty);
                 Ref desc = get_attr_optional(h.get(), N.description);
                 if (!desc) desc = Ref::borrow(N.s_empty);
@@ -109,7 +103,6 @@ Ref help_fallback(PyObject* module, PyObject* script, PyObject* line, PyObject* 
                 }
                 append_docstring(parts.get(), h.get());
             }
-            if (PyErr_Occurred()) support::throw_error();
             if (PyList_GET_SIZE(parts.get()) == 0) return Ref();
             Ref result = markdown_result(parts.get());
             Ref count = length(results.get());
@@ -135,8 +128,7 @@ Ref hover_body(PyObject* module, const ArgValues& a) {
     if (!truthy(inferred.get())) return help_fallback(module, script.get(), line, column);
 
     Ref parts = new_list();
-    Ref it = Ref::steal(PyObject_GetIter(inferred.get()));
-    while (Ref definition = Ref::steal_or_null(PyIter_Next(it.get()))) {
+    for (Ref& definition : iterate(inferred.get())) {
         Ref mode = get_attr(self, N.a_hover_mode);
         if (equals(mode.get(), N.s_compact)) {
             Ref compact = call_method(self, N.m_format_compact_hover, {definition.get()});
@@ -147,7 +139,6 @@ Ref hover_body(PyObject* module, const ArgValues& a) {
         append(parts.get(), block.get());
         append_docstring(parts.get(), definition.get());
     }
-    if (PyErr_Occurred()) support::throw_error();
 
     Ref contents_text = PyList_GET_SIZE(parts.get()) > 0 ? Ref::steal(PyUnicode_Join(N.s_separator, parts.get()))
                                                          : support::none();

@@ -10,17 +10,11 @@
 namespace lintora {
 namespace {
 
-using support::ArgType;
-using support::ArgValues;
-using support::Default;
-using support::truthy;
-
 // Queues the child nodes of `node` the way ast.iter_child_nodes yields them. The walk is
 // breadth-first and iterative, so a deeply nested tree costs memory, not C stack.
 void push_children(std::deque<Ref>& todo, PyObject* node, PyTypeObject* ast_type) {
     Ref fields = get_attr(node, N.fields);
-    Ref it = Ref::steal(PyObject_GetIter(fields.get()));
-    while (Ref field_name = Ref::steal_or_null(PyIter_Next(it.get()))) {
+    for (Ref& field_name : iterate(fields.get())) {
         Ref field = get_attr_optional(node, field_name.get());
         if (!field) continue;
         if (PyObject_TypeCheck(field.get(), ast_type)) {
@@ -32,7 +26,6 @@ void push_children(std::deque<Ref>& todo, PyObject* node, PyTypeObject* ast_type
             }
         }
     }
-    if (PyErr_Occurred()) support::throw_error();
 }
 
 // The editor column of the byte offset `node.<name>` on `line`.
@@ -73,15 +66,13 @@ void check_node(PyObject* module, PyObject* self, Columns& columns, PyObject* no
                 PyObject* from_type, PyObject* diagnostics) {
     if (support::check(PyObject_IsInstance(node, import_type))) {
         Ref names = get_attr(node, N.names);
-        Ref it = Ref::steal(PyObject_GetIter(names.get()));
-        while (Ref alias = Ref::steal_or_null(PyIter_Next(it.get()))) {
+        for (Ref& alias : iterate(names.get())) {
             Ref name = get_attr(alias.get(), N.name);
             if (!resolvable(self, name.get())) {
                 Ref diag = import_marker(module, columns, node, name.get());
                 append(diagnostics, diag.get());
             }
         }
-        if (PyErr_Occurred()) support::throw_error();
     } else if (support::check(PyObject_IsInstance(node, from_type))) {
         // Only the module is looked up; a relative level is ignored and `from . import x` skipped.
         Ref name = either(get_attr(node, N.module), N.s_empty);
@@ -142,11 +133,9 @@ Ref can_resolve_import_impl(PyObject* module, const ArgValues& a) {
             if (support::check(PySequence_Contains(loaded.get(), name))) return support::boolean(true);
             Ref temp_dir = get_attr(self, N.a_temp_dir);
             if (temp_dir.get() != Py_None) {
-                Ref root = get_attr(temp_dir.get(), N.name);
-                Ref file_name = add(name, N.s_py);
+                Ref file_path = module_path_in(module, temp_dir.get(), name);
                 Ref os = lookup_global(module, N.g_os);
                 Ref os_path = get_attr(os.get(), N.path);
-                Ref file_path = call_method(os_path.get(), N.join, {root.get(), file_name.get()});
                 if (truthy(call_method(os_path.get(), N.exists, {file_path.get()}).get())) {
                     return support::boolean(true);
                 }

@@ -6,10 +6,6 @@
 namespace lintora {
 namespace {
 
-using support::ArgType;
-using support::ArgValues;
-using support::Default;
-
 Ref init_impl(PyObject* module, const ArgValues& a) {
     PyObject* self = a[0];
     set_attr(self, N.a_workspace_path, Py_None);

@@ -10,15 +10,8 @@
 namespace lintora {
 namespace {
 
-using support::import_from;
 using support::import_module;
 using support::set_global;
-
-// `from <module> import <attr>` bound as a global of the same name.
-void bind_from(PyObject* module, const char* from, const char* attr, const char* as = nullptr) {
-    Ref value = import_from(from, attr);
-    set_global(module, as ? as : attr, value.get());
-}
 
 // Runs the imports of an optional library; only ImportError (ModuleNotFoundError included) means
 // "not installed", anything else fails the module's import. Names bound before a failure stay.
@@ -48,23 +41,19 @@ void build(PyObject* module) {
         {"ast", "ast"}, {"importlib.util", "importlib"}, {"io", "io"},   {"logging", "logging"},
         {"os", "os"},   {"re", "re"},                    {"sys", "sys"}, {"tempfile", "tempfile"},
     };
-    for (const auto& [name, bound_as] : standard) {
-        Ref m = import_module(name);
-        set_global(module, bound_as, m.get());
-    }
-    for (const char* name : {"Any", "Dict", "List", "Optional"}) bind_from(module, "typing", name);
-    Ref jedi = import_module("jedi");
-    set_global(module, "jedi", jedi.get());
+    for (const auto& [name, bound_as] : standard) support::bind_import(module, name, bound_as);
+    for (const char* name : {"Any", "Dict", "List", "Optional"}) support::bind_from(module, "typing", name);
+    support::bind_import(module, "jedi", "jedi");
 
     probe(module, "PYFLAKES_AVAILABLE", [&] {
-        bind_from(module, "pyflakes", "api", "pyflakes_api");
-        bind_from(module, "pyflakes", "reporter", "pyflakes_reporter");
+        support::bind_from(module, "pyflakes", "api", "pyflakes_api");
+        support::bind_from(module, "pyflakes", "reporter", "pyflakes_reporter");
     });
     probe(module, "PYLSP_AVAILABLE", [&] {
-        bind_from(module, "pylsp", "uris");
-        bind_from(module, "pylsp.config.config", "Config");
-        bind_from(module, "pylsp.workspace", "Workspace");
-        bind_from(module, "pylsp.workspace", "Document");
+        support::bind_from(module, "pylsp", "uris");
+        support::bind_from(module, "pylsp.config.config", "Config");
+        support::bind_from(module, "pylsp.workspace", "Workspace");
+        support::bind_from(module, "pylsp.workspace", "Document");
     });
 
     Ref setup = support::import_from_relative(module, "logging_config", "setup_logging_subprocess", 2);

@@ -10,12 +10,6 @@
 namespace lintora {
 namespace {
 
-using support::ArgType;
-using support::ArgValues;
-using support::Default;
-using support::check;
-using support::truthy;
-
 bool contains(PyObject* text, PyObject* part) { return check(PyUnicode_Contains(text, part)) != 0; }
 
 bool contains_char(PyObject* text, Py_UCS4 ch) {
@@ -46,15 +40,6 @@ void refuse_unsafe_name(PyObject* module, PyObject* name) {
     }
 }
 
-// `os.path.join(self._temp_dir.name, name + ".py")`
-Ref module_file(PyObject* module, PyObject* self, PyObject* name_text) {
-    Ref temp_dir = get_attr(self, N.a_temp_dir);
-    Ref root = get_attr(temp_dir.get(), N.name);
-    Ref file_name = add(name_text, N.s_py);
-    Ref os = lookup_global(module, N.g_os);
-    Ref os_path = get_attr(os.get(), N.path);
-    return call_method(os_path.get(), N.join, {root.get(), file_name.get()});
-}
 
 void write_file(PyObject* module, PyObject* file_path, PyObject* code) {
     Ref open = lookup_global(module, N.g_open);
@@ -86,7 +71,7 @@ Ref sync_modules_impl(PyObject* module, const ArgValues& a) {
         Ref module_name = Ref::borrow(key);
         Ref code = Ref::borrow(value);
         Ref name_text = Ref::steal(PyObject_Format(module_name.get(), nullptr));
-        Ref file_path = module_file(module, self, name_text.get());
+        Ref file_path = module_path(module, self, name_text.get());
         guard(
             {PyExc_Exception},
             [&] {
@@ -106,7 +91,7 @@ Ref sync_modules_impl(PyObject* module, const ArgValues& a) {
 Ref delete_module_impl(PyObject* module, const ArgValues& a) {
     PyObject* self = a[0];
     PyObject* module_name = a[1];
-    Ref file_path = module_file(module, self, module_name);
+    Ref file_path = module_path(module, self, module_name);
     guard(
         {PyExc_Exception},
         [&] {
@@ -160,5 +145,18 @@ const support::FunctionDef is_module_name_def{
     "_is_module_name", "Lintora._is_module_name", "Whether a request path is a bare module name.",
     support::Signature("_is_module_name", {{"self"}, {"path", ArgType::Str}}), is_module_name_impl,
     {{"path", "str"}, {"return", "bool"}}};
+
+Ref module_path(PyObject* module, PyObject* self, PyObject* name) {
+    Ref temp_dir = get_attr(self, N.a_temp_dir);
+    return module_path_in(module, temp_dir.get(), name);
+}
+
+Ref module_path_in(PyObject* module, PyObject* temp_dir, PyObject* name) {
+    Ref root = get_attr(temp_dir, N.name);
+    Ref file_name = add(name, N.s_py);
+    Ref os = lookup_global(module, N.g_os);
+    Ref os_path = get_attr(os.get(), N.path);
+    return call_method(os_path.get(), N.join, {root.get(), file_name.get()});
+}
 
 }  // namespace lintora

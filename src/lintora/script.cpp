@@ -5,8 +5,6 @@
 
 namespace lintora {
 
-using support::truthy;
-
 Ref cursor_column(PyObject* code, PyObject* line, PyObject* column) {
     if (!PyLong_Check(line) || compare_int(line, 1) < 0) {
         support::raise(PyExc_ValueError, "line must be a positive integer (1-based)");
@@ -30,12 +28,7 @@ Ref make_script(PyObject* module, PyObject* self, PyObject* code, PyObject* path
     const bool have_path = path != Py_None && truthy(path);
     if (have_path && truthy(call_method(self, N.m_is_module_name, {path}).get())) {
         // jedi sees the buffer as the synced file of that module, so its own imports resolve.
-        Ref temp_dir = get_attr(self, N.a_temp_dir);
-        Ref root = get_attr(temp_dir.get(), N.name);
-        Ref file_name = add(path, N.s_py);
-        Ref os = lookup_global(module, N.g_os);
-        Ref os_path = get_attr(os.get(), N.path);
-        script_path = call_method(os_path.get(), N.join, {root.get(), file_name.get()});
+        script_path = module_path(module, self, path);
     } else {
         script_path = Ref::borrow(have_path ? path : N.s_editor);
     }

@@ -6,11 +6,6 @@
 namespace lintora {
 namespace {
 
-using support::ArgType;
-using support::ArgValues;
-using support::Default;
-using support::truthy;
-
 Ref signature_result(PyObject* signatures, PyObject* active_parameter, PyObject* error) {
     Ref zero = integer(0);
     return make_dict({{N.k_signatures, signatures},
@@ -28,8 +23,7 @@ Ref empty_result(PyObject* error) {
 Ref parameter_entries(PyObject* sig) {
     Ref params = new_list();
     Ref sig_params = get_attr(sig, N.params);
-    Ref it = Ref::steal(PyObject_GetIter(sig_params.get()));
-    while (Ref param = Ref::steal_or_null(PyIter_Next(it.get()))) {
+    for (Ref& param : iterate(sig_params.get())) {
         Ref label = get_attr(param.get(), N.name);
         Ref info = make_dict({{N.k_label, label.get()}});
         guard(
@@ -42,19 +36,16 @@ Ref parameter_entries(PyObject* sig) {
             [](PyObject*) { return 0; });
         append(params.get(), info.get());
     }
-    if (PyErr_Occurred()) support::throw_error();
     return params;
 }
 
 // jedi returns every overload of the callee and sets `index` only on those that accept the
 // arguments typed so far; the first of those is the one to show, else the first overload.
 Ref fitting_signature(PyObject* signatures) {
-    Ref it = Ref::steal(PyObject_GetIter(signatures));
-    while (Ref sig = Ref::steal_or_null(PyIter_Next(it.get()))) {
+    for (Ref& sig : iterate(signatures)) {
         Ref index = get_attr(sig.get(), N.index);
-        if (index.get() != Py_None) return sig;
+        if (index.get() != Py_None) return std::move(sig);
     }
-    if (PyErr_Occurred()) support::throw_error();
     Ref zero = integer(0);
     return Ref::steal(PyObject_GetItem(signatures, zero.get()));
 }
@@ -124,12 +115,10 @@ Ref format_signature_impl(PyObject*, const ArgValues& a) {
                 [&] {
                     Ref texts = new_list();
                     Ref params = get_attr(signature, N.params);
-                    Ref it = Ref::steal(PyObject_GetIter(params.get()));
-                    while (Ref p = Ref::steal_or_null(PyIter_Next(it.get()))) {
+                    for (Ref& p : iterate(params.get())) {
                         Ref t = call_method(p.get(), N.to_string, {});
                         append(texts.get(), t.get());
                     }
-                    if (PyErr_Occurred()) support::throw_error();
                     Ref comma = text(", ");
                     Ref joined = Ref::steal(PyUnicode_Join(comma.get(), texts.get()));
                     return Ref::steal(PyUnicode_FromFormat("(%U)", joined.get()));

@@ -10,11 +10,6 @@
 namespace ostrel {
 namespace {
 
-using support::ArgType;
-using support::ArgValues;
-using support::FunctionDef;
-using support::Param;
-
 // `super().__init__()` for the built-in base, then the internal attributes.
 void init_collection(PyObject* module, PyObject* self, PyObject* object_id, PyTypeObject* base,
                      PyObject* type_name, PyObject* kind) {

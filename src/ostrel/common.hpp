@@ -3,7 +3,9 @@
 #pragma once
 
 #include "ostrel/state.hpp"
+#include "support/args.hpp"
 #include "support/call.hpp"
+#include "support/function.hpp"
 #include "support/guard.hpp"
 #include "support/iterate.hpp"
 #include "support/lock.hpp"
@@ -13,9 +15,16 @@
 
 namespace ostrel {
 
+using support::ArgType;
+using support::ArgValues;
+using support::Default;
+using support::FunctionDef;
+using support::Param;
 using support::call_method;
 using support::equals;
 using support::get_attr;
+using support::ignore_exception;
+using support::iterate;
 using support::lookup_global;
 using support::make_dict;
 using support::mapping_get;

@@ -16,26 +16,10 @@
 namespace ostrel {
 namespace {
 
-using support::ArgType;
-using support::ArgValues;
-using support::Default;
-using support::FunctionDef;
-using support::Param;
-
 // A fresh `uuid.uuid4().hex`.
 Ref new_hex_id() {
     Ref u = Ref::steal(PyObject_CallNoArgs(C.uuid4));
     return get_attr(u.get(), N.hex);
-}
-
-// `container.pop(key, None)`.
-Ref pop_item(PyObject* container, PyObject* key) {
-    if (PyDict_CheckExact(container)) {
-        PyObject* found = nullptr;
-        if (support::check(PyDict_Pop(container, key, &found))) return Ref::steal(found);
-        return support::none();
-    }
-    return call_method(container, N.pop, {key, Py_None});
 }
 
 // For a request id that is not an exact str, the stored id that a lookup of `rid` in `waiters`
@@ -89,7 +73,7 @@ Ref discard_waiter(PyObject* self, PyObject* rid) {
     Ref popped;
     with_lock(lock.get(), [&] {
         Ref waiters = get_attr(self, N.waiters);
-        popped = pop_item(waiters.get(), rid);
+        popped = support::mapping_pop(waiters.get(), rid);
     });
     return popped;
 }
@@ -270,13 +254,10 @@ Ref reset_impl(PyObject* module, const ArgValues& a) {
     // All three root proxies follow the new context id, GetSetting included, so that none of
     // them is refused after a reconnect.
     for (PyObject* root : {N.Context, N.Excel, N.GetSetting}) {
-        try {
+        ignore_exception([&] {
             Ref proxy = lookup_global(module, root);
             set_attr(proxy.get(), N._msg_guid, guid.get());
-        } catch (const support::PyErrorSet&) {
-            if (!PyErr_ExceptionMatches(PyExc_Exception)) throw;
-            PyErr_Clear();
-        }
+        });
     }
     return support::none();
 }
@@ -329,7 +310,7 @@ Ref unregister_callable_impl(PyObject*, const ArgValues& a) {
     Ref popped;  // released after the lock
     with_lock(lock.get(), [&] {
         Ref registry = get_attr(a[0], N._callable_registry);
-        popped = pop_item(registry.get(), a[1]);
+        popped = support::mapping_pop(registry.get(), a[1]);
     });
     popped.reset();
     return support::none();

@@ -22,11 +22,6 @@ const char* const kDoc =
     "- Excel: Root proxy object (ID 1)\n"
     "- Context: Context proxy object (ID 0)\n";
 
-void import_into(PyObject* module, const char* global_name, const char* module_name) {
-    Ref mod = support::import_module(module_name);
-    support::set_global(module, global_name, mod.get());
-}
-
 Ref root_proxy(PyObject* module, long object_id, const char* type_name) {
     Ref cls = lookup_global(module, N.OfficeJsObject);
     Ref id = Ref::steal(PyLong_FromLong(object_id));
@@ -40,17 +35,14 @@ void build(PyObject* module) {
     N.intern_all();
 
     // Step 1: the libraries, all required.
-    import_into(module, "base64", "base64");
-    import_into(module, "concurrent", "concurrent.futures");
-    import_into(module, "dt", "datetime");
-    import_into(module, "threading", "threading");
-    import_into(module, "uuid", "uuid");
-    import_into(module, "pd", "pandas");
-    import_into(module, "np", "numpy");
-    for (const char* name : {"Any", "Dict"}) {
-        Ref obj = support::import_from("typing", name);
-        support::set_global(module, name, obj.get());
-    }
+    support::bind_import(module, "base64", "base64");
+    support::bind_import(module, "concurrent.futures", "concurrent");
+    support::bind_import(module, "datetime", "dt");
+    support::bind_import(module, "threading", "threading");
+    support::bind_import(module, "uuid", "uuid");
+    support::bind_import(module, "pandas", "pd");
+    support::bind_import(module, "numpy", "np");
+    for (const char* name : {"Any", "Dict"}) support::bind_from(module, "typing", name);
     init_cache(module);
 
     // Steps 2 to 5: the classes and the operation functions.

@@ -10,11 +10,6 @@
 namespace ostrel {
 namespace {
 
-using support::ArgType;
-using support::ArgValues;
-using support::FunctionDef;
-using support::Param;
-
 // Raises the stopped-context RuntimeError when the proxy's stamp is not the current context id.
 void check_stamp(PyObject* module, PyObject* self) {
     Ref stamp = get_attr(self, N._msg_guid);
@@ -188,14 +183,11 @@ Ref call_impl(PyObject* module, const ArgValues& a) {
 }
 
 Ref del_impl(PyObject* module, const ArgValues& a) {
-    try {
+    ignore_exception([&] {
         Ref caller = get_attr(a[0], N._internal_id);
         Ref body = make_dict({{N.method, N.DEL}, {N.name, N.__del__}, {N.caller, caller.get()}});
         Ref response = send(module, body.get());
-    } catch (const support::PyErrorSet&) {
-        if (!PyErr_ExceptionMatches(PyExc_Exception)) throw;
-        PyErr_Clear();
-    }
+    });
     return support::none();
 }
 

@@ -8,11 +8,6 @@
 namespace ostrel {
 namespace {
 
-using support::ArgType;
-using support::ArgValues;
-using support::FunctionDef;
-using support::Param;
-
 Ref init_impl(PyObject* module, const ArgValues& a) {
     init_internals(module, a[0], a[1], a[2], N.officejs_object);
     return support::none();

@@ -9,11 +9,6 @@
 namespace ostrel {
 namespace {
 
-using support::ArgType;
-using support::ArgValues;
-using support::FunctionDef;
-using support::Param;
-
 Ref getattr_impl(PyObject* module, const ArgValues& a) { return delegate_getattr(module, a[0], a[1]); }
 
 Ref call_impl(PyObject* module, const ArgValues& a) {

@@ -18,11 +18,6 @@
 namespace ostrel {
 namespace {
 
-using support::ArgType;
-using support::ArgValues;
-using support::FunctionDef;
-using support::Param;
-
 const char* const kEncoding = " while encoding a value";
 const char* const kDecoding = " while decoding a value";
 
@@ -85,12 +80,10 @@ Ref encode_sequence(PyObject* module, PyObject* seq) {
         }
     } else {
         items = Ref::steal(PyList_New(0));
-        Ref it = Ref::steal(PyObject_GetIter(seq));
-        while (Ref item = Ref::steal_or_null(PyIter_Next(it.get()))) {
+        for (Ref& item : iterate(seq)) {
             Ref enc = encode_with(module, fn, item.get());
             support::check(PyList_Append(items.get(), enc.get()));
         }
-        if (PyErr_Occurred()) support::throw_error();
     }
     return wire(N.Array, items.get(), false);
 }
@@ -116,14 +109,12 @@ Ref encode_mapping(PyObject* module, PyObject* mapping) {
         }
     } else {
         Ref items = call_method(mapping, N.items);
-        Ref it = Ref::steal(PyObject_GetIter(items.get()));
-        while (Ref pair = Ref::steal_or_null(PyIter_Next(it.get()))) {
+        for (Ref& pair : iterate(items.get())) {
             Ref k = Ref::steal(PySequence_GetItem(pair.get(), 0));
             Ref v = Ref::steal(PySequence_GetItem(pair.get(), 1));
             Ref enc = encode_with(module, fn, v.get());
             support::check(PyDict_SetItem(out.get(), k.get(), enc.get()));
         }
-        if (PyErr_Occurred()) support::throw_error();
     }
     return wire(N.Dict, out.get(), false);
 }
@@ -136,12 +127,10 @@ Ref encode_frame(PyObject* module, PyObject* value) {
     Ref rows = Ref::steal(PyList_New(0));
     support::check(PyList_Append(rows.get(), header.get()));
     Ref values = get_attr(frame.get(), N.values);
-    Ref it = Ref::steal(PyObject_GetIter(values.get()));
-    while (Ref row = Ref::steal_or_null(PyIter_Next(it.get()))) {
+    for (Ref& row : iterate(values.get())) {
         Ref cells = call_method(row.get(), N.tolist);
         support::check(PyList_Append(rows.get(), cells.get()));
     }
-    if (PyErr_Occurred()) support::throw_error();
     Ref fn = resolve(module, N.to_wire, C.to_wire_fn);
     return encode_with(module, fn, rows.get());
 }
@@ -246,12 +235,10 @@ void decode_items(PyObject* module, PyObject* payload, PyObject* out) {
         }
         return;
     }
-    Ref it = Ref::steal(PyObject_GetIter(payload));
-    while (Ref item = Ref::steal_or_null(PyIter_Next(it.get()))) {
+    for (Ref& item : iterate(payload)) {
         Ref dec = decode_with(module, fn, item.get());
         support::check(PyList_Append(out, dec.get()));
     }
-    if (PyErr_Occurred()) support::throw_error();
 }
 
 Ref decode_array(PyObject* module, PyObject* payload, PyObject* id) {
@@ -271,14 +258,12 @@ Ref decode_dict(PyObject* module, PyObject* payload, PyObject* id) {
         Nesting nest(payload, false, kDecoding);
         Ref fn = resolve(module, N.from_wire, C.from_wire_fn);
         Ref pairs = call_method(payload, N.items);
-        Ref it = Ref::steal(PyObject_GetIter(pairs.get()));
-        while (Ref pair = Ref::steal_or_null(PyIter_Next(it.get()))) {
+        for (Ref& pair : iterate(pairs.get())) {
             Ref k = Ref::steal(PySequence_GetItem(pair.get(), 0));
             Ref v = Ref::steal(PySequence_GetItem(pair.get(), 1));
             Ref dec = decode_with(module, fn, v.get());
             support::check(PyDict_SetItem(entries.get(), k.get(), dec.get()));
         }
-        if (PyErr_Occurred()) support::throw_error();
     }
     Ref r = call_method(proxy.get(), N.update, {entries.get()});
     return proxy;
@@ -325,11 +310,9 @@ Ref decode(PyObject* module, PyObject* w) {
         case Tag::String:
             return Ref::steal(PyObject_Str(v));
         case Tag::Date: {
-            PyObject* parsed = PyObject_CallOneArg(C.fromisoformat, v);
-            if (parsed) return Ref::steal(parsed);
-            if (!PyErr_ExceptionMatches(PyExc_Exception)) support::throw_error();
-            PyErr_Clear();
-            return payload;
+            return support::guard(
+                {PyExc_Exception}, [&] { return support::call(C.fromisoformat, {v}); },
+                [&](PyObject*) { return std::move(payload); });
         }
         case Tag::Bytes: {
             PyObject* data = support::truthy(v) ? v : C.empty_bytes;

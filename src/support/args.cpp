@@ -1,6 +1,8 @@
 // The argument rule: one parser over vectorcall arguments for every callable of both modules.
 #include "support/args.hpp"
 
+#include "support/values.hpp"
+
 #include <cstring>
 #include <string>
 
@@ -81,11 +83,6 @@ namespace {
     PyErr_Format(PyExc_TypeError, "%.200s() takes %.8s %zd positional argument%.1s (%zd given)",
                  sig.func_name(), more_or_less, expected, expected == 1 ? "" : "s", found);
     throw_error();
-}
-
-bool same_name(PyObject* a, PyObject* b) {
-    if (a == b) return true;
-    return PyUnicode_GET_LENGTH(a) == PyUnicode_GET_LENGTH(b) && PyUnicode_Compare(a, b) == 0;
 }
 
 // Converts and checks one given value in place.
@@ -173,7 +170,7 @@ void parse_args(const Signature& sig, PyObject* const* args, std::size_t nargsf,
             PyObject* name = sig.interned_name(i);
             for (Py_ssize_t k = 0; k < nkw; ++k) {
                 PyObject* key = PyTuple_GET_ITEM(kwnames, k);
-                if (PyUnicode_Check(key) && same_name(key, name)) {
+                if (PyUnicode_Check(key) && same_str(key, name)) {
                     found = args[nargs + k];
                     ++kw_used;
                     break;
@@ -211,7 +208,7 @@ void parse_args(const Signature& sig, PyObject* const* args, std::size_t nargsf,
             }
             std::size_t idx = nparams;
             for (std::size_t i = 0; i < nparams; ++i) {
-                if (same_name(key, sig.interned_name(i))) {
+                if (same_str(key, sig.interned_name(i))) {
                     idx = i;
                     break;
                 }

@@ -1,8 +1,8 @@
-// `for item in iterable:` from C++: `for (PyObject* item : iterate(obj)) { ... }`.
+// `for item in iterable:` from C++: `for (Ref& item : iterate(obj)) { ... }`.
 //
-// Each item is owned by the loop until the next step (keep a Ref of it to hold it longer); an
-// error from the iterator unwinds with PyErrorSet, as every failure does. `break` and `continue`
-// work as in Python.
+// Each item is owned by the loop until the next step (move it out to keep it); an error from the
+// iterator unwinds with PyErrorSet, as every failure does, instead of ending the loop as if the
+// iterator were exhausted. `break`, `continue` and `return` work as in Python.
 #pragma once
 
 #include "support/ref.hpp"
@@ -18,7 +18,7 @@ public:
         explicit Step(PyObject* it) : it_(it) {
             if (it_) advance();
         }
-        PyObject* operator*() const noexcept { return item_.get(); }
+        Ref& operator*() noexcept { return item_; }
         Step& operator++() {
             advance();
             return *this;

@@ -56,6 +56,16 @@ Ref import_from(const char* module, const char* attr) {
     throw_error();
 }
 
+void bind_import(PyObject* module, const char* name, const char* bound_as) {
+    Ref value = import_module(name);
+    set_global(module, bound_as, value.get());
+}
+
+void bind_from(PyObject* module, const char* name, const char* attr, const char* bound_as) {
+    Ref value = import_from(name, attr);
+    set_global(module, bound_as ? bound_as : attr, value.get());
+}
+
 Ref import_from_relative(PyObject* module, const char* name, const char* attr, int level) {
     PyObject* globals = PyModule_GetDict(module);  // borrowed, lives with the module
     if (!globals) throw_error();

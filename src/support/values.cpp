@@ -19,6 +19,15 @@ Ref mapping_get(PyObject* obj, PyObject* key, PyObject* dflt) {
     return Ref::steal(PyObject_CallMethod(obj, "get", "OO", key, dflt));
 }
 
+Ref mapping_pop(PyObject* obj, PyObject* key) {
+    if (PyDict_CheckExact(obj)) {
+        PyObject* found = nullptr;
+        if (check(PyDict_Pop(obj, key, &found))) return Ref::steal(found);
+        return none();
+    }
+    return Ref::steal(PyObject_CallMethod(obj, "pop", "OO", key, Py_None));
+}
+
 int compare_int(PyObject* value, long bound) {
     int overflow = 0;
     const long v = PyLong_AsLongAndOverflow(value, &overflow);

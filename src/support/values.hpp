@@ -65,6 +65,26 @@ inline Ref length(PyObject* o) {
     return Ref::steal(PyLong_FromSsize_t(n));
 }
 
+// `list += more` (list.extend with any iterable).
+inline void extend(PyObject* list, PyObject* more) { Ref same = Ref::steal(PySequence_InPlaceConcat(list, more)); }
+
+// `obj.pop(key, None)` (an exact dict without a method lookup).
+Ref mapping_pop(PyObject* obj, PyObject* key);
+
+// The value of an int as a Py_ssize_t; OverflowError when it does not fit.
+inline Py_ssize_t as_ssize(PyObject* number) {
+    const Py_ssize_t n = PyLong_AsSsize_t(number);
+    if (n == -1 && PyErr_Occurred()) throw_error();
+    return n;
+}
+
+// `operator.index(number)` clamped to the Py_ssize_t range, as slicing clamps huge bounds.
+inline Py_ssize_t as_clamped_index(PyObject* number) {
+    const Py_ssize_t n = PyNumber_AsSsize_t(number, nullptr);
+    if (n == -1 && PyErr_Occurred()) throw_error();
+    return n;
+}
+
 // `a or b`
 inline Ref either(Ref a, PyObject* b) { return truthy(a.get()) ? std::move(a) : Ref::borrow(b); }
 
