@@ -47,6 +47,14 @@ void init_cache(PyObject* module) {
     keep(C.np_datetime64, attr(np.get(), "datetime64"));
     keep(C.pd_Series, attr(pd.get(), "Series"));
     keep(C.pd_DataFrame, attr(pd.get(), "DataFrame"));
+    keep(C.np_ndarray, attr(np.get(), "ndarray"));
+    keep(C.np_generic, attr(np.get(), "generic"));
+    keep(C.np_integer, attr(np.get(), "integer"));
+    keep(C.np_floating, attr(np.get(), "floating"));
+    keep(C.np_timedelta64, attr(np.get(), "timedelta64"));
+    keep(C.pd_NA, attr(pd.get(), "NA"));
+    keep(C.pd_NaT, attr(pd.get(), "NaT"));
+    keep(C.pd_isna, attr(pd.get(), "isna"));
     support::Ref timezone = attr(dt.get(), "timezone");
     keep(C.utc, attr(timezone.get(), "utc"));
     keep(C.fromisoformat, attr(C.dt_datetime, "fromisoformat"));
@@ -70,7 +78,9 @@ void forget_state() {
                           &C.fromisoformat, &C.b64encode,     &C.b64decode,   &C.empty_bytes,
                           &C.empty_str,     &C.uuid4,         &C.Future,      &C.TimeoutError,
                           &C.new_lock,      &C.timeout_kwnames, &C.to_wire_fn, &C.from_wire_fn,
-                          &C.attribute_error};
+                          &C.attribute_error, &C.np_ndarray, &C.np_generic,  &C.np_integer,
+                          &C.np_floating,   &C.np_timedelta64, &C.pd_NA,      &C.pd_NaT,
+                          &C.pd_isna};
     for (PyObject** slot : slots) Py_CLEAR(*slot);
 }
 

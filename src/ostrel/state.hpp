@@ -52,6 +52,8 @@ namespace ostrel {
     X(update, "update") X(tb_frame, "tb_frame") X(tb_next, "tb_next") X(f_code, "f_code")         \
     X(co_name, "co_name")                                                                         \
     X(with_traceback, "with_traceback")                                                           \
+    /* numpy and pandas values */                                                                 \
+    X(dtype, "dtype") X(astype, "astype") X(ndim, "ndim")                                         \
     /* proxy kinds */                                                                             \
     X(officejs_object, "officejs_object") X(officejs_array, "officejs_array")                     \
     X(officejs_dict, "officejs_dict")
@@ -67,6 +69,15 @@ struct Cache {
     PyObject* np_datetime64 = nullptr;
     PyObject* pd_Series = nullptr;
     PyObject* pd_DataFrame = nullptr;
+    // numpy values that no earlier rule takes, and the missing-value markers inside frames.
+    PyObject* np_ndarray = nullptr;
+    PyObject* np_generic = nullptr;
+    PyObject* np_integer = nullptr;
+    PyObject* np_floating = nullptr;
+    PyObject* np_timedelta64 = nullptr;
+    PyObject* pd_NA = nullptr;
+    PyObject* pd_NaT = nullptr;
+    PyObject* pd_isna = nullptr;
     // Helpers.
     PyObject* utc = nullptr;            // datetime.timezone.utc
     PyObject* fromisoformat = nullptr;  // datetime.datetime.fromisoformat
