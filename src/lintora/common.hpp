@@ -172,6 +172,13 @@ SUPPORT_NAME_TABLE(Names, LINTORA_NAMES)
 // Filled during module initialisation; the strings live for the process.
 extern Names N;
 
+// Monaco's numbers in the module's answers: the completion kind of an item whose jedi type the
+// kind table does not name (also the kind of jedi's plain names: instances, parameters,
+// statements), and the marker severities.
+constexpr long kDefaultCompletionKind = 4;
+constexpr long kSeverityError = 8;
+constexpr long kSeverityWarning = 4;
+
 // --- the support layer's names as the module's files use them ----------------------------------
 
 using support::ArgType;
@@ -234,9 +241,10 @@ Ref module_path_in(PyObject* module, PyObject* temp_dir, PyObject* name);
 // Checks a cursor request's position (the ValueErrors "line must be ...", "column must be ...")
 // and returns its column as jedi and the word rules count it: the editor sends UTF-16 units.
 Ref cursor_column(PyObject* code, PyObject* line, PyObject* column);
-// Writes the request's modules when either mapping is non-empty (script preparation, step 1).
+// Writes the request's modules when either mapping is non-empty.
 void sync_request_modules(PyObject* self, PyObject* modules, PyObject* dirty_files);
-// Chooses the script path and creates the jedi.Script (script preparation, steps 2 and 3).
+// Chooses the script path (the synced file when `path` names a module, else `path` or
+// "<editor>") and creates the jedi.Script on the instance's project.
 Ref make_script(PyObject* module, PyObject* self, PyObject* code, PyObject* path);
 // The argument rule and annotations shared by the three cursor requests (completions, hover,
 // signature help): self, code, line, column, path=None, modules=None, dirty_files=None.

@@ -46,7 +46,7 @@ bool in_import_alias(PyObject* module, PyObject* code, PyObject* line, PyObject*
 }
 
 Ref kind_of(PyObject* table, PyObject* type) {
-    Ref fallback = integer(4);
+    Ref fallback = integer(kDefaultCompletionKind);
     if (PyDict_CheckExact(table)) {
         PyObject* found = nullptr;
         if (support::check(PyDict_GetItemRef(table, type, &found))) return Ref::steal(found);
@@ -102,7 +102,6 @@ Ref completions_body(PyObject* module, const ArgValues& a) {
     PyObject* self = a[cursor_arg::self];
     PyObject* code = a[cursor_arg::code];
     PyObject* line = a[cursor_arg::line];
-    if (!PyUnicode_Check(code)) support::raise(PyExc_ValueError, "code must be a string");
     Ref cursor = cursor_column(code, line, a[cursor_arg::column]);
     PyObject* column = cursor.get();
 

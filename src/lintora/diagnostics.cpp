@@ -115,7 +115,6 @@ Ref diagnostics_body(PyObject* module, const ArgValues& a) {
     PyObject* self = a[0];
     PyObject* code = a[1];
     PyObject* module_name = a[2];
-    if (!PyUnicode_Check(code)) support::raise(PyExc_ValueError, "code must be a string");
     Ref diagnostics = new_list();
     Ref filename = module_name != Py_None && truthy(module_name)
                        ? Ref::steal(PyUnicode_FromFormat("<%U>", module_name))

@@ -66,17 +66,24 @@ void build(PyObject* module) {
 
     Ref kinds = Ref::steal(PyDict_New());
     const std::pair<const char*, long> kind_table[] = {
-        {"function", 1}, {"class", 5}, {"module", 7},    {"property", 8}, {"instance", 4},
-        {"param", 4},    {"statement", 4}, {"keyword", 13}, {"path", 17},
+        {"function", 1},
+        {"class", 5},
+        {"module", 7},
+        {"property", 8},
+        {"instance", kDefaultCompletionKind},
+        {"param", kDefaultCompletionKind},
+        {"statement", kDefaultCompletionKind},
+        {"keyword", 13},
+        {"path", 17},
     };
     for (const auto& [jedi_type, kind] : kind_table) {
         Ref value = integer(kind);
         support::check(PyDict_SetItemString(kinds.get(), jedi_type, value.get()));
     }
     set_global(module, "JEDI_TO_MONACO_KIND", kinds.get());
-    Ref error = integer(8);
+    Ref error = integer(kSeverityError);
     set_global(module, "MONACO_MARKER_SEVERITY_ERROR", error.get());
-    Ref warning = integer(4);
+    Ref warning = integer(kSeverityWarning);
     set_global(module, "MONACO_MARKER_SEVERITY_WARNING", warning.get());
 
     Ref re = import_module("re");

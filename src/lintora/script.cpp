@@ -45,7 +45,6 @@ Ref call_at(PyObject* script, PyObject* method, PyObject* line, PyObject* column
 CursorScript prepare_cursor_script(PyObject* module, const support::ArgValues& a) {
     PyObject* self = a[cursor_arg::self];
     PyObject* code = a[cursor_arg::code];
-    if (!PyUnicode_Check(code)) support::raise(PyExc_ValueError, "code must be a string");
     Ref column = cursor_column(code, a[cursor_arg::line], a[cursor_arg::column]);
     sync_request_modules(self, a[cursor_arg::modules], a[cursor_arg::dirty_files]);
     return {make_script(module, self, code, a[cursor_arg::path]), std::move(column)};

@@ -285,7 +285,8 @@ Ref decode_dict(PyObject* module, PyObject* payload, PyObject* id) {
 enum class Tag { Null, Bool, Int, Float, String, Date, Bytes, Array, Dict, Other };
 
 // The tag tests, in rule order. Tags that arrive as the interned literals (the usual case) are
-// told apart by identity first; anything else is compared with ==, as the rules say.
+// told apart by identity first; anything else (a str built elsewhere, a str subclass, an object
+// that equals a tag) is compared with ==.
 Tag classify(PyObject* t) {
     static const std::pair<PyObject* Names::*, Tag> tags[] = {
         {&Names::Null, Tag::Null},     {&Names::Bool, Tag::Bool},   {&Names::Int, Tag::Int},

@@ -231,18 +231,11 @@ Ref make_function(PyObject* module, const FunctionDef& def) {
     return Ref::steal(reinterpret_cast<PyObject*>(self));
 }
 
-Ref make_staticmethod(PyObject* module, const FunctionDef& def) {
-    Ref fn = make_function(module, def);
-    return Ref::steal(PyStaticMethod_New(fn.get()));
-}
-
 std::vector<Member> methods(PyObject* module, std::initializer_list<const FunctionDef*> defs) {
     std::vector<Member> members;
     members.reserve(defs.size());
     for (const FunctionDef* def : defs) members.push_back({def->name, make_function(module, *def)});
     return members;
 }
-
-bool is_function(PyObject* o) { return g_type && Py_IS_TYPE(o, g_type); }
 
 }  // namespace support
