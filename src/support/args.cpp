@@ -150,14 +150,17 @@ void parse_args(const Signature& sig, PyObject* const* args, std::size_t nargsf,
     const Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
     out.count_ = nparams;
 
-    // Positional arguments: too many is the first error of all.
-    if (nargs > static_cast<Py_ssize_t>(nparams) && !sig.varargs()) raise_count(sig, nargs);
-    const std::size_t npos = static_cast<std::size_t>(nargs) < nparams ? nargs : nparams;
+    // Positional arguments: too many is the first error of all. `nargs` is never negative, and
+    // the parameter count is at most kMaxParams, so both fit either type.
+    const Py_ssize_t max_positional = static_cast<Py_ssize_t>(nparams);
+    if (nargs > max_positional && !sig.varargs()) raise_count(sig, nargs);
+    const Py_ssize_t given = nargs < max_positional ? nargs : max_positional;
+    const std::size_t npos = static_cast<std::size_t>(given);
     for (std::size_t i = 0; i < npos; ++i) out.values_[i] = args[i];
     if (sig.varargs()) {
-        out.varargs_ = Ref::steal(PyTuple_New(nargs > static_cast<Py_ssize_t>(npos) ? nargs - npos : 0));
-        for (Py_ssize_t j = npos; j < nargs; ++j) {
-            PyTuple_SET_ITEM(out.varargs_.get(), j - npos, Py_NewRef(args[j]));
+        out.varargs_ = Ref::steal(PyTuple_New(nargs - given));
+        for (Py_ssize_t j = given; j < nargs; ++j) {
+            PyTuple_SET_ITEM(out.varargs_.get(), j - given, Py_NewRef(args[j]));
         }
     }
 
