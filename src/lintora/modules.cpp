@@ -10,7 +10,6 @@
 namespace lintora {
 namespace {
 
-bool contains(PyObject* text, PyObject* part) { return check(PyUnicode_Contains(text, part)) != 0; }
 
 bool contains_char(PyObject* text, Py_UCS4 ch) {
     const Py_ssize_t n = PyUnicode_GET_LENGTH(text);
@@ -32,7 +31,7 @@ void refuse_unsafe_name(PyObject* module, PyObject* name) {
         Ref os = lookup_global(module, N.g_os);
         Ref sep = get_attr(os.get(), N.sep);
         Ref os_path = get_attr(os.get(), N.path);
-        unsafe = contains(name, sep.get()) || truthy(call_method(os_path.get(), N.isabs, {name}).get());
+        unsafe = support::str_contains(name, sep.get()) || truthy(call_method(os_path.get(), N.isabs, {name}).get());
     }
     if (unsafe) {
         PyErr_Format(PyExc_ValueError, "module name %R does not name a file in the module directory", name);
@@ -118,7 +117,7 @@ Ref is_module_name_impl(PyObject* module, const ArgValues& a) {
     Ref os = lookup_global(module, N.g_os);
     Ref os_path = get_attr(os.get(), N.path);
     Ref sep = get_attr(os_path.get(), N.sep);
-    if (contains(path, sep.get()) || contains_char(path, '/') || contains_char(path, '\\')) {
+    if (support::str_contains(path, sep.get()) || contains_char(path, '/') || contains_char(path, '\\')) {
         return support::boolean(false);
     }
     const Py_UCS4 first = PyUnicode_READ_CHAR(path, 0);

@@ -48,10 +48,6 @@ const FunctionDef reduce_dict_def{"copy_dict", nullptr, nullptr, {"copy_dict", {
 const FunctionDef refuse_def{"refuse_copy", nullptr, nullptr, {"refuse_copy", {Param{"proxy"}}},
                              refuse_impl};
 
-Ref module_attr(PyObject* module, const char* name) {
-    return Ref::steal(PyObject_GetAttrString(module, name));
-}
-
 }  // namespace
 
 void register_copying(PyObject* module, PyObject* object_class, PyObject* array_class,
@@ -63,7 +59,7 @@ void register_copying(PyObject* module, PyObject* object_class, PyObject* array_
     // copyreg serves copy.copy, copy.deepcopy and pickle alike: deepcopy comes to it once the
     // instance has answered that it has no __deepcopy__, which the proxies answer locally.
     Ref copyreg = support::import_module("copyreg");
-    Ref reductors = module_attr(copyreg.get(), "dispatch_table");
+    Ref reductors = get_attr(copyreg.get(), "dispatch_table");
     set_item(reductors.get(), object_class, refuse.get());
     set_item(reductors.get(), array_class, reduce_array.get());
     set_item(reductors.get(), dict_class, reduce_dict.get());

@@ -8,8 +8,6 @@
 namespace ostrel {
 namespace {
 
-bool isinstance(PyObject* obj, PyObject* cls) { return support::check(PyObject_IsInstance(obj, cls)) != 0; }
-
 // numpy's one-letter kind of `values.dtype` ('f', 'M', 'O', ...), or 0 when it has none.
 Py_UCS4 dtype_kind(PyObject* values) {
     PyObject* found = nullptr;
@@ -32,10 +30,10 @@ bool is_missing(PyObject* cell) {
     if (tp == &PyLong_Type || tp == &PyUnicode_Type || tp == &PyBool_Type) return false;
     if (cell == C.pd_NA || cell == C.pd_NaT) return true;
     if (PyFloat_Check(cell)) return std::isnan(PyFloat_AS_DOUBLE(cell));
-    if (!isinstance(cell, C.np_generic)) return false;
+    if (!support::is_instance(cell, C.np_generic)) return false;
     Ref answer = Ref::steal(PyObject_CallOneArg(C.pd_isna, cell));
     if (PyBool_Check(answer.get())) return answer.get() == Py_True;
-    return isinstance(answer.get(), C.np_bool) && support::truthy(answer.get());
+    return support::is_instance(answer.get(), C.np_bool) && support::truthy(answer.get());
 }
 
 // Replaces the missing cells of one row (a list the row's `tolist` just made) by "".
@@ -62,7 +60,7 @@ Ref array_items(PyObject* array) {
 }
 
 Ref frame_rows(PyObject* value) {
-    Ref frame = isinstance(value, C.pd_Series) ? call_method(value, N.to_frame) : Ref::borrow(value);
+    Ref frame = support::is_instance(value, C.pd_Series) ? call_method(value, N.to_frame) : Ref::borrow(value);
     Ref columns = get_attr(frame.get(), N.columns);
     Ref header = call_method(columns.get(), N.tolist);
     Ref rows = Ref::steal(PyList_New(0));

@@ -25,11 +25,6 @@ const char* const kDecoding = " while decoding a value";
 Ref encode(PyObject* module, PyObject* value);
 Ref decode(PyObject* module, PyObject* wire);
 
-bool isinstance(PyObject* obj, PyObject* cls) { return support::check(PyObject_IsInstance(obj, cls)) != 0; }
-bool isinstance(PyObject* obj, PyTypeObject* cls) {
-    return isinstance(obj, reinterpret_cast<PyObject*>(cls));
-}
-
 // {"type": tag, "value": payload, "isSpec": spec}, keys in that order.
 Ref wire(PyObject* tag, PyObject* payload, bool is_spec) {
     Ref d = Ref::steal(PyDict_New());
@@ -139,12 +134,12 @@ Ref encode_ndarray(PyObject* module, PyObject* value) {
 
 Ref encode_date(PyObject* value) {
     Ref v = Ref::borrow(value);
-    if (isinstance(value, C.dt_datetime)) {
+    if (support::is_instance(value, C.dt_datetime)) {
         Ref tz = get_attr(value, N.tzinfo);
         if (support::truthy(tz.get())) v = call_method(value, N.astimezone, {C.utc});
     }
     Ref text;
-    if (isinstance(v.get(), C.np_datetime64) && !isinstance(v.get(), C.dt_date)) {
+    if (support::is_instance(v.get(), C.np_datetime64) && !support::is_instance(v.get(), C.dt_date)) {
         // numpy's own text of the value: ISO 8601 at the value's own unit (so it round-trips
         // the instant, down to nanoseconds), without an offset.
         text = Ref::steal(PyObject_Str(v.get()));
@@ -163,35 +158,35 @@ Ref encode_bytes(PyObject* value) {
 
 // The ordered rules for everything that is not one of the exact built-in types.
 Ref encode_other(PyObject* module, PyObject* value) {
-    if (isinstance(value, &PyBool_Type) || isinstance(value, C.np_bool)) {
+    if (support::is_instance(value, &PyBool_Type) || support::is_instance(value, C.np_bool)) {
         return wire(N.Bool, support::truthy(value) ? Py_True : Py_False, false);
     }
-    if (isinstance(value, &PyLong_Type)) {
+    if (support::is_instance(value, &PyLong_Type)) {
         Ref n = Ref::steal(PyNumber_Long(value));
         return wire(N.Int, n.get(), false);
     }
-    if (isinstance(value, &PyFloat_Type)) {
+    if (support::is_instance(value, &PyFloat_Type)) {
         Ref f = Ref::steal(PyNumber_Float(value));
         return wire(N.Float, f.get(), false);
     }
-    if (isinstance(value, &PyUnicode_Type)) return wire(N.String, value, false);
-    if (isinstance(value, C.dt_datetime) || isinstance(value, C.dt_date) ||
-        isinstance(value, C.pd_Timestamp) || isinstance(value, C.np_datetime64)) {
+    if (support::is_instance(value, &PyUnicode_Type)) return wire(N.String, value, false);
+    if (support::is_instance(value, C.dt_datetime) || support::is_instance(value, C.dt_date) ||
+        support::is_instance(value, C.pd_Timestamp) || support::is_instance(value, C.np_datetime64)) {
         return encode_date(value);
     }
-    if (isinstance(value, &PyBytes_Type) || isinstance(value, &PyByteArray_Type) ||
-        isinstance(value, &PyMemoryView_Type)) {
+    if (support::is_instance(value, &PyBytes_Type) || support::is_instance(value, &PyByteArray_Type) ||
+        support::is_instance(value, &PyMemoryView_Type)) {
         return encode_bytes(value);
     }
-    if (isinstance(value, &PyList_Type) || isinstance(value, &PyTuple_Type)) {
+    if (support::is_instance(value, &PyList_Type) || support::is_instance(value, &PyTuple_Type)) {
         return encode_sequence(module, value);
     }
-    if (isinstance(value, &PyDict_Type)) return encode_mapping(module, value);
-    if (isinstance(value, C.pd_Series) || isinstance(value, C.pd_DataFrame)) {
+    if (support::is_instance(value, &PyDict_Type)) return encode_mapping(module, value);
+    if (support::is_instance(value, C.pd_Series) || support::is_instance(value, C.pd_DataFrame)) {
         return encode_frame(module, value);
     }
     Ref proxy_class = lookup_global(module, N.OfficeJsObject);
-    if (isinstance(value, proxy_class.get())) {
+    if (support::is_instance(value, proxy_class.get())) {
         Ref tag = get_attr(value, N._internal_typeName);
         Ref id = get_attr(value, N._internal_id);
         return wire(tag.get(), id.get(), true);
@@ -203,12 +198,12 @@ Ref encode_other(PyObject* module, PyObject* value) {
     }
     // numpy values that no rule above takes: arrays, and the integer and floating scalars that
     // are no int or float subclass (a timedelta64 is a numpy integer, but no number to a sheet).
-    if (isinstance(value, C.np_ndarray)) return encode_ndarray(module, value);
-    if (isinstance(value, C.np_integer) && !isinstance(value, C.np_timedelta64)) {
+    if (support::is_instance(value, C.np_ndarray)) return encode_ndarray(module, value);
+    if (support::is_instance(value, C.np_integer) && !support::is_instance(value, C.np_timedelta64)) {
         Ref n = Ref::steal(PyNumber_Long(value));
         return wire(N.Int, n.get(), false);
     }
-    if (isinstance(value, C.np_floating)) {
+    if (support::is_instance(value, C.np_floating)) {
         Ref f = Ref::steal(PyNumber_Float(value));
         return wire(N.Float, f.get(), false);
     }

@@ -19,6 +19,9 @@ inline Ref get_attr_optional(PyObject* obj, PyObject* name) {
     return Ref::steal_or_null(value);
 }
 
+// `getattr(obj, "name")` for a name known only as C text (initialisation code, not hot paths).
+inline Ref get_attr(PyObject* obj, const char* name) { return Ref::steal(PyObject_GetAttrString(obj, name)); }
+
 // `obj.name = value`
 inline void set_attr(PyObject* obj, PyObject* name, PyObject* value) {
     check(PyObject_SetAttr(obj, name, value));

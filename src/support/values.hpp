@@ -85,6 +85,18 @@ inline Py_ssize_t as_clamped_index(PyObject* number) {
     return n;
 }
 
+// `isinstance(obj, cls)`
+inline bool is_instance(PyObject* obj, PyObject* cls) { return check(PyObject_IsInstance(obj, cls)) != 0; }
+inline bool is_instance(PyObject* obj, PyTypeObject* cls) {
+    return is_instance(obj, reinterpret_cast<PyObject*>(cls));
+}
+
+// `part in text` for strs.
+inline bool str_contains(PyObject* text, PyObject* part) { return check(PyUnicode_Contains(text, part)) != 0; }
+
+// An int object from a Py_ssize_t.
+inline Ref ssize_int(Py_ssize_t v) { return Ref::steal(PyLong_FromSsize_t(v)); }
+
 // `a or b`
 inline Ref either(Ref a, PyObject* b) { return truthy(a.get()) ? std::move(a) : Ref::borrow(b); }
 
