@@ -13,9 +13,11 @@
 // very thread. So the lock and the table are read from the instance before the lock is taken,
 // and a table that is not an exact dict is used through its own methods without the lock.
 //
-// The locked sections allocate (lists, ints, strs, dict entries). That cannot run Python code
-// either: CPython 3.12 and later run the cyclic garbage collector only at the eval breaker,
-// between bytecodes, never inside an allocation, so no finaliser runs under our locks.
+// The locked sections allocate: under `_waiters_lock` the list of stored ids, the list of pending
+// futures and dict entries; under `_callable_lock` the callable id, the counter's next value, the
+// registry's copy and its entries. Allocating cannot run Python code either: CPython 3.12 and
+// later run the cyclic garbage collector only at the eval breaker, between bytecodes, never
+// inside an allocation, so no finaliser runs under either lock.
 #include "ostrel/parts.hpp"
 #include "ostrel/common.hpp"
 #include "support/function.hpp"
