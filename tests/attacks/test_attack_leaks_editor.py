@@ -9,7 +9,7 @@ import pytest
 import attack_support
 from attack_support import SANITIZED, report, size
 
-ROUNDS = size(25, 200)
+ROUNDS = size(25, 200, sanitized=5)
 # Requests that run only our own code keep nothing. jedi and pyflakes fill caches of their own
 # for a long while (the same calls made from Python grow as much), so requests through them get
 # a loose bound that still catches a leaked script, module or result per call.
