@@ -203,6 +203,8 @@ void collect(PyObject* self, Columns& columns, PyObject* stream, PyObject* sever
 
 Ref run_pyflakes_impl(PyObject* module, const ArgValues& a) {
     PyObject* self = a[0];
+    PyObject* code = a[1];
+    PyObject* filename = a[2];
     Ref diagnostics = new_list();
     guard(
         {PyExc_Exception},
@@ -213,8 +215,8 @@ Ref run_pyflakes_impl(PyObject* module, const ArgValues& a) {
             Ref reporter_module = lookup_global(module, N.g_pyflakes_reporter);
             Ref reporter = call_method(reporter_module.get(), N.Reporter, {warning_stream.get(), error_stream.get()});
             Ref api = lookup_global(module, N.g_pyflakes_api);
-            call_method(api.get(), N.check, {a[1], a[2], reporter.get()});
-            Columns columns(a[1]);
+            call_method(api.get(), N.check, {code, filename, reporter.get()});
+            Columns columns(code);
             Ref warning = lookup_global(module, N.g_severity_warning);
             collect(self, columns, warning_stream.get(), warning.get(), diagnostics.get());
             Ref error = lookup_global(module, N.g_severity_error);

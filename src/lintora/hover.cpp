@@ -188,8 +188,10 @@ Ref format_compact_hover_impl(PyObject* module, const ArgValues& a) {
 }
 
 Ref get_type_description_impl(PyObject*, const ArgValues& a) {
-    Ref description = get_attr_optional(a[1], N.description);
-    Ref result = description && truthy(description.get()) ? std::move(description) : Ref::borrow(a[2]);
+    PyObject* definition = a[1];
+    PyObject* fallback_type = a[2];
+    Ref description = get_attr_optional(definition, N.description);
+    Ref result = description && truthy(description.get()) ? std::move(description) : Ref::borrow(fallback_type);
     if (!PyUnicode_Check(result.get())) {
         PyErr_Format(PyExc_TypeError, "Expected %s, got %.200s", "str", Py_TYPE(result.get())->tp_name);
         support::throw_error();
