@@ -25,7 +25,7 @@ struct Member {
 // `type(name, bases, namespace)` with `__module__`, `__qualname__` and `__doc__` first, then the
 // members in order. `bases` may be nullptr for (object,).
 Ref make_class(PyObject* module, const char* name, PyObject* bases, const char* doc,
-               std::vector<Member> members);
+               const std::vector<Member>& members);
 
 // `import name` (the top package for a dotted name, as the statement binds it) and
 // `from name import attr`.
