@@ -126,15 +126,6 @@ class Kernel:
         if current:
             # Everything waiting on this connection fails now, and proxies from it go stale.
             self.messaging.reset()
-            self._restamp_roots()
-
-    def _restamp_roots(self):
-        # The add-in resolves ids 0, 1 and 2 without being told about them, in every session, so
-        # GetSetting stays as usable as Excel and Context after a reset.
-        try:
-            self.ostrel.GetSetting._msg_guid = self.messaging._guid
-        except Exception:  # noqa: BLE001
-            pass
 
     def restart_addin(self):
         """Stops the add-in and starts a fresh one with an empty workbook. The bridge is reset in

@@ -15,7 +15,7 @@
 
 const { ObjectTable } = require('./object_table');
 const { Workbook } = require('./workbook');
-const { RequestContext, ExcelRoot, makeGetSetting } = require('./host');
+const { RequestContext, ExcelRoot, makeGetSetting, ROOT_IDS, FIRST_FREE_ID } = require('./host');
 const { Dispatcher } = require('./dispatcher');
 const { toWire, fromWire } = require('./wire');
 const { RemoteError } = require('./errors');
@@ -28,12 +28,12 @@ class Addin {
     this._invokeTimeoutMs = invokeTimeoutMs;
     this.settings = { ...settings };
     this.callbackErrors = [];
-    this.table = new ObjectTable(3);
+    this.table = new ObjectTable(FIRST_FREE_ID);
     this.workbook = new Workbook((text) => this._callbackFailed(text));
     this.context = new RequestContext(this.workbook);
-    this.table.pin(0, this.context);
-    this.table.pin(1, new ExcelRoot(this.context));
-    this.table.pin(2, makeGetSetting(this.settings));
+    this.table.pin(ROOT_IDS.context, this.context);
+    this.table.pin(ROOT_IDS.excel, new ExcelRoot(this.context));
+    this.table.pin(ROOT_IDS.getSetting, makeGetSetting(this.settings));
     this._invoker = (callableId, args) => this.invoke(callableId, args);
     this.dispatcher = new Dispatcher(this.table, this._invoker);
     this._pendingInvokes = new Map();

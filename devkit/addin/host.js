@@ -72,4 +72,8 @@ function makeGetSetting(settings) {
   });
 }
 
-module.exports = { FunctionObject, BoundMethod, RequestContext, ExcelRoot, makeGetSetting };
+// The fixed ids of the root objects, the same numbers as devkit/root_ids.py (a test compares them).
+const ROOT_IDS = Object.freeze({ context: 0, excel: 1, getSetting: 2 });
+const FIRST_FREE_ID = Math.max(...Object.values(ROOT_IDS)) + 1;
+
+module.exports = { FunctionObject, BoundMethod, RequestContext, ExcelRoot, makeGetSetting, ROOT_IDS, FIRST_FREE_ID };

@@ -4,6 +4,8 @@
 
 #include <new>
 
+#include "support/values.hpp"
+
 namespace lintora {
 namespace {
 
@@ -23,7 +25,6 @@ bool as_index(PyObject* o, Py_ssize_t& out) {
 Py_ssize_t utf8_width(Py_UCS4 c) { return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4; }
 Py_ssize_t utf16_width(Py_UCS4 c) { return c < 0x10000 ? 1 : 2; }
 
-Ref new_int(Py_ssize_t v) { return Ref::steal(PyLong_FromSsize_t(v)); }
 
 }  // namespace
 
@@ -78,7 +79,7 @@ Ref Columns::editor_column(PyObject* line, PyObject* column, PythonUnit unit) {
         units += utf16_width(c);
     }
     if (i == l->end) units += target - counted;
-    return new_int(units + 1);
+    return support::ssize_int(units + 1);
 }
 
 Ref Columns::jedi_column(PyObject* line, PyObject* column) {
@@ -97,7 +98,7 @@ Ref Columns::jedi_column(PyObject* line, PyObject* column) {
         units += width;
     }
     if (i == l->end && units < wanted) return Ref::borrow(column);
-    return new_int(i - l->start);
+    return support::ssize_int(i - l->start);
 }
 
 }  // namespace lintora

@@ -5,14 +5,7 @@
 namespace lintora {
 namespace {
 
-using support::check;
 using support::intern;
-
-Py_ssize_t as_index(PyObject* number) {
-    const Py_ssize_t n = PyNumber_AsSsize_t(number, nullptr);  // clamps huge values
-    if (n == -1 && PyErr_Occurred()) support::throw_error();
-    return n;
-}
 
 // The buffer's first `line` lines as readline would hand them to the tokenizer, the last one cut at
 // the cursor; an empty Ref when no comment can hold the cursor (no such position, or no '#' before
@@ -40,21 +33,19 @@ Ref source_to_cursor(PyObject* code, Py_ssize_t line, Py_ssize_t column) {
 bool comment_on_row(PyObject* tokenize, PyObject* readline, Py_ssize_t cursor_row) {
     Ref comment = Ref::steal(PyObject_GetAttr(tokenize, intern("COMMENT").get()));
     Ref tokens = call_method(tokenize, intern("generate_tokens").get(), {readline});
-    Ref it = Ref::steal(PyObject_GetIter(tokens.get()));
-    while (Ref token = Ref::steal_or_null(PyIter_Next(it.get()))) {
+    for (Ref& token : iterate(tokens.get())) {
         Ref type = Ref::steal(PySequence_GetItem(token.get(), 0));
         if (!check(PyObject_RichCompareBool(type.get(), comment.get(), Py_EQ))) continue;
         Ref start = Ref::steal(PySequence_GetItem(token.get(), 2));
         Ref row = Ref::steal(PySequence_GetItem(start.get(), 0));
-        if (as_index(row.get()) == cursor_row) return true;
+        if (support::as_clamped_index(row.get()) == cursor_row) return true;
     }
-    if (PyErr_Occurred()) support::throw_error();
     return false;
 }
 
 bool in_comment(PyObject* code, PyObject* line_obj, PyObject* column_obj) {
-    const Py_ssize_t line = as_index(line_obj);
-    Ref source = source_to_cursor(code, line, as_index(column_obj));
+    const Py_ssize_t line = support::as_clamped_index(line_obj);
+    Ref source = source_to_cursor(code, line, support::as_clamped_index(column_obj));
     if (!source) return false;
 
     Ref tokenize = support::import_module("tokenize");

@@ -1,16 +1,20 @@
-// Shared pieces of the editor language services: interned names, late-bound globals, calls into
-// Python with keyword arguments, logging through the module's `logger`, and the exception guards
-// that mirror `except <types>:` blocks.
+// Shared pieces of the editor language services: interned names, logging through the module's
+// `logger`, and the steps that several editor requests share.
 #pragma once
 
 #include <initializer_list>
 #include <utility>
 
 #include "support/args.hpp"
+#include "support/call.hpp"
 #include "support/function.hpp"
+#include "support/guard.hpp"
+#include "support/iterate.hpp"
 #include "support/logging.hpp"
+#include "support/names.hpp"
 #include "support/namespace.hpp"
 #include "support/ref.hpp"
+#include "support/values.hpp"
 
 namespace lintora {
 
@@ -131,6 +135,10 @@ using support::LogLevel;
     X(encoding, "encoding")                                           \
     X(get, "get")                                                     \
     X(startswith, "startswith")                                       \
+    X(sort, "sort")                                                   \
+    X(key, "key")                                                     \
+    X(reverse, "reverse")                                             \
+    X(dunder_getitem, "__getitem__")                                  \
     /* result keys */                                                 \
     X(k_completions, "completions")                                   \
     X(k_error, "error")                                               \
@@ -172,65 +180,48 @@ using support::LogLevel;
     X(s_utf8, "utf-8")                                                \
     X(s_w, "w")
 
-struct Names {
-#define LINTORA_DECLARE(member, text) PyObject* member = nullptr;
-    LINTORA_NAMES(LINTORA_DECLARE)
-#undef LINTORA_DECLARE
-};
+SUPPORT_NAME_TABLE(Names, LINTORA_NAMES)
 
-// Filled by init_names during module initialisation; the strings live for the process.
+// Filled during module initialisation; the strings live for the process.
 extern Names N;
-void init_names();
-void forget_names();
 
-// --- plain calls --------------------------------------------------------------------------------
+// Monaco's numbers in the module's answers: the completion kind of an item whose jedi type the
+// kind table does not name (also the kind of jedi's plain names: instances, parameters,
+// statements), and the marker severities.
+constexpr long kDefaultCompletionKind = 4;
+constexpr long kSeverityError = 8;
+constexpr long kSeverityWarning = 4;
 
-inline Ref getattr(PyObject* o, PyObject* name) { return Ref::steal(PyObject_GetAttr(o, name)); }
-inline void setattr(PyObject* o, PyObject* name, PyObject* v) {
-    support::check(PyObject_SetAttr(o, name, v));
-}
-// `hasattr(o, name)`: only AttributeError means "no"; anything else propagates. Returns the value.
-Ref getattr_optional(PyObject* o, PyObject* name);
+// --- the support layer's names as the module's files use them ----------------------------------
 
-// A module global looked up at each use, as Python code in the module would see it.
-inline Ref global(PyObject* module, PyObject* name) { return support::lookup_global(module, name); }
+using support::ArgType;
+using support::ArgValues;
+using support::Default;
+using support::check;
+using support::throw_error;
+using support::truthy;
+using support::add;
+using support::append;
+using support::call;
+using support::call_method;
+using support::compare_int;
+using support::either;
+using support::equals;
+using support::get_attr;
+using support::get_attr_optional;
+using support::guard;
+using support::integer;
+using support::iterate;
+using support::Kw;
+using support::length;
+using support::lookup_global;
+using support::make_dict;
+using support::new_list;
+using support::set_attr;
+using support::set_item;
+using support::str;
+using support::text;
 
-struct Kw {
-    PyObject* name;
-    PyObject* value;
-};
-
-Ref call(PyObject* callable, std::initializer_list<PyObject*> args, std::initializer_list<Kw> kw = {});
-// `o.name(*args, **kw)`; methods of `self` go through here so a subclass or patch takes effect.
-Ref call_method(PyObject* o, PyObject* name, std::initializer_list<PyObject*> args,
-                std::initializer_list<Kw> kw = {});
-
-// --- values -------------------------------------------------------------------------------------
-
-inline Ref str(PyObject* o) { return Ref::steal(PyObject_Str(o)); }
-inline Ref text(const char* s) { return Ref::steal(PyUnicode_FromString(s)); }
-inline Ref integer(long v) { return Ref::steal(PyLong_FromLong(v)); }
-inline Ref add(PyObject* a, PyObject* b) { return Ref::steal(PyNumber_Add(a, b)); }
-inline Ref new_list() { return Ref::steal(PyList_New(0)); }
-inline void append(PyObject* list, PyObject* item) { support::check(PyList_Append(list, item)); }
-inline void set_item(PyObject* dict, PyObject* key, PyObject* value) {
-    support::check(PyDict_SetItem(dict, key, value));
-}
-// `a == b`
-inline bool equal(PyObject* a, PyObject* b) {
-    return support::check(PyObject_RichCompareBool(a, b, Py_EQ)) != 0;
-}
-inline Ref length(PyObject* o) {
-    Py_ssize_t n = PyObject_Length(o);
-    if (n < 0) support::throw_error();
-    return Ref::steal(PyLong_FromSsize_t(n));
-}
-// A dict with the keys in the given order.
-Ref make_dict(std::initializer_list<Kw> items);
-// `a or b`
-inline Ref either(Ref a, PyObject* b) { return support::truthy(a.get()) ? std::move(a) : Ref::borrow(b); }
-// The sign of an int compared with `bound` (-1, 0, 1), without overflow.
-int compare_int(PyObject* value, long bound);
 // "```python\n" + text + "\n```"
 Ref fenced_block(PyObject* text);
 
@@ -238,27 +229,8 @@ Ref fenced_block(PyObject* text);
 
 void lsp_log(PyObject* module, LogLevel level, const char* fmt, std::initializer_list<PyObject*> args = {},
          PyObject* exc_info = nullptr);
-void lsp_log_message(PyObject* module, LogLevel level, PyObject* message);
 // The logger when `level` is enabled on it, else an empty Ref (for costly arguments).
 Ref logger_if_enabled(PyObject* module, LogLevel level);
-
-// --- except clauses -----------------------------------------------------------------------------
-
-// Runs `body`; when it raises an exception matching one of `types`, runs `handler(exc)` with the
-// exception object instead and returns what it returns. Other exceptions, such as
-// KeyboardInterrupt under an `Exception` guard, pass through unchanged.
-template <class Body, class Handler>
-auto guard(std::initializer_list<PyObject*> types, Body&& body, Handler&& handler) -> decltype(body()) {
-    try {
-        return body();
-    } catch (const support::PyErrorSet&) {
-        support::CaughtError err;
-        bool caught = false;
-        for (PyObject* t : types) caught = caught || err.matches(t);
-        if (!caught) err.rethrow();
-        return handler(err.get());
-    }
-}
 
 // --- shared request steps -----------------------------------------------------------------------
 
@@ -275,16 +247,26 @@ Ref request_guard(PyObject* module, const char* error_format, Body&& body, Faile
 }
 
 
+// Where the synced module `name` lives: `os.path.join(self._temp_dir.name, name + ".py")`, and
+// the same for a temporary directory object in hand.
+Ref module_path(PyObject* module, PyObject* self, PyObject* name);
+Ref module_path_in(PyObject* module, PyObject* temp_dir, PyObject* name);
 // Checks a cursor request's position (the ValueErrors "line must be ...", "column must be ...")
 // and returns its column as jedi and the word rules count it: the editor sends UTF-16 units.
 Ref cursor_column(PyObject* code, PyObject* line, PyObject* column);
-// Writes the request's modules when either mapping is non-empty (script preparation, step 1).
+// Writes the request's modules when either mapping is non-empty.
 void sync_request_modules(PyObject* self, PyObject* modules, PyObject* dirty_files);
-// Chooses the script path and creates the jedi.Script (script preparation, steps 2 and 3).
+// Chooses the script path (the synced file when `path` names a module, else `path` or
+// "<editor>") and creates the jedi.Script on the instance's project.
 Ref make_script(PyObject* module, PyObject* self, PyObject* code, PyObject* path);
 // The argument rule and annotations shared by the three cursor requests (completions, hover,
 // signature help): self, code, line, column, path=None, modules=None, dirty_files=None.
 support::Signature cursor_request_signature(const char* name);
+// Where each argument of a cursor request sits in its ArgValues (the signature's order; the
+// definition of cursor_request_signature checks that the two agree).
+namespace cursor_arg {
+enum : std::size_t { self, code, line, column, path, modules, dirty_files, count };
+}
 std::vector<support::Annotation> cursor_request_annotations();
 // Hover's and signature help's first steps: check the buffer and position, write the request's
 // modules, create the jedi.Script. Arguments as the cursor requests take them.

@@ -145,23 +145,23 @@ CompletionCache::CompletionCache(PyObject* module, PyObject* self) {
             Ref capsule = store_capsule(module, self, true);
             Store* store = store_of(capsule.get());
             Ref generation = support::none();
-            Ref temp_dir = getattr(self, N.a_temp_dir);
+            Ref temp_dir = get_attr(self, N.a_temp_dir);
             if (temp_dir.get() != Py_None) {
-                Ref root = getattr(temp_dir.get(), N.name);
-                Ref os = global(module, N.g_os);
+                Ref root = get_attr(temp_dir.get(), N.name);
+                Ref os = lookup_global(module, N.g_os);
                 generation = guard(
                     {PyExc_OSError},
                     [&] {
                         Ref stat = call_method(os.get(), N.stat, {root.get()});
-                        return getattr(stat.get(), N.st_mtime_ns);
+                        return get_attr(stat.get(), N.st_mtime_ns);
                     },
                     [](PyObject*) { return support::none(); });
-                Ref os_path = getattr(os.get(), N.path);
-                Ref sep = getattr(os_path.get(), N.sep);
+                Ref os_path = get_attr(os.get(), N.path);
+                Ref sep = get_attr(os_path.get(), N.sep);
                 user_prefix_ = add(root.get(), sep.get());
                 if (!PyUnicode_Check(user_prefix_.get())) support::raise(PyExc_TypeError, "module directory is not text");
             }
-            if (!equal(generation.get(), store->generation.get())) {
+            if (!equals(generation.get(), store->generation.get())) {
                 store->clear();
                 store->generation = std::move(generation);
             }
@@ -180,7 +180,7 @@ void CompletionCache::attach(PyObject* script) {
     guard(
         {PyExc_Exception},
         [&] {
-            script_path_ = getattr(script, N.path);
+            script_path_ = get_attr(script, N.path);
             return 0;
         },
         [&](PyObject*) {
@@ -194,23 +194,23 @@ CompletionCache::Key CompletionCache::key_for(PyObject* completion, PyObject* na
     return guard(
         {PyExc_Exception},
         [&]() -> Key {
-            Ref jedi_name = getattr_optional(completion, N.j_name);
+            Ref jedi_name = get_attr_optional(completion, N.j_name);
             if (!jedi_name) return {};
-            Ref wrapped = getattr_optional(jedi_name.get(), N.j_wrapped_name);
-            if (wrapped && getattr_optional(wrapped.get(), N.j_wrapped_name)) return {};
+            Ref wrapped = get_attr_optional(jedi_name.get(), N.j_wrapped_name);
+            if (wrapped && get_attr_optional(wrapped.get(), N.j_wrapped_name)) return {};
 
             Ref anchor;
             Ref context;
             Ref full_lookup = support::none();
-            Ref tree_name = getattr_optional(jedi_name.get(), N.tree_name);
+            Ref tree_name = get_attr_optional(jedi_name.get(), N.tree_name);
             if (tree_name && tree_name.get() != Py_None) {
                 anchor = std::move(tree_name);
                 context = call_method(jedi_name.get(), N.get_root_context, {});
             } else {
                 // A submodule offered by an import: known by its parent module and its name.
-                Ref parent = getattr_optional(jedi_name.get(), N.j_from_module_context);
+                Ref parent = get_attr_optional(jedi_name.get(), N.j_from_module_context);
                 if (!parent) return {};
-                anchor = getattr(parent.get(), N.tree_node);
+                anchor = get_attr(parent.get(), N.tree_node);
                 context = call_method(parent.get(), N.get_root_context, {});
                 // From three typed characters on, jedi documents such names in full.
                 Ref typed = call_method(completion, N.get_completion_prefix_length, {});
@@ -218,7 +218,7 @@ CompletionCache::Key CompletionCache::key_for(PyObject* completion, PyObject* na
             }
             if (anchor.get() == Py_None) return {};
             Ref file = call_method(context.get(), N.py__file__, {});
-            if (file.get() == Py_None || equal(file.get(), script_path_.get())) return {};
+            if (file.get() == Py_None || equals(file.get(), script_path_.get())) return {};
             if (user_prefix_) {
                 Ref file_text = str(file.get());
                 const Py_ssize_t inside =
@@ -226,13 +226,13 @@ CompletionCache::Key CompletionCache::key_for(PyObject* completion, PyObject* na
                 if (inside < 0) support::throw_error();
                 if (inside) return {};
             }
-            Ref decorators = getattr_optional(jedi_name.get(), N.j_apply_decorators);
+            Ref decorators = get_attr_optional(jedi_name.get(), N.j_apply_decorators);
             if (!decorators) decorators = support::none();
             if (!plain_flag(decorators.get())) return {};
 
             // jedi answers attributes of a few big libraries from its own process-wide table,
             // which keeps the first answer it computed: items served from it form their own set.
-            Ref jedi_table = getattr_optional(completion, N.j_cached_name);
+            Ref jedi_table = get_attr_optional(completion, N.j_cached_name);
             if (!jedi_table) jedi_table = support::none();
 
             Ref address = Ref::steal(PyLong_FromVoidPtr(anchor.get()));

@@ -7,11 +7,6 @@
 namespace lintora {
 namespace {
 
-using support::ArgType;
-using support::ArgValues;
-using support::Default;
-using support::truthy;
-
 constexpr Py_ssize_t kPreviewLength = 100;
 constexpr Py_ssize_t kSampleLabels = 5;
 
@@ -37,9 +32,7 @@ Ref line_of(PyObject* code, PyObject* line) {
 
 // `text[:column]` with slice semantics (a negative column counts from the end).
 Ref slice_to(PyObject* text, PyObject* column) {
-    const Py_ssize_t stop = PyNumber_AsSsize_t(column, nullptr);  // clamps huge values, as slicing does
-    if (stop == -1 && PyErr_Occurred()) support::throw_error();
-    return Ref::steal(PySequence_GetSlice(text, 0, stop));
+    return Ref::steal(PySequence_GetSlice(text, 0, support::as_clamped_index(column)));
 }
 
 // True when the text before the cursor ends in the alias part of an import, where nothing useful
@@ -48,13 +41,13 @@ bool in_import_alias(PyObject* module, PyObject* code, PyObject* line, PyObject*
     Ref current = line_of(code, line);
     if (!current) return false;
     Ref before = slice_to(current.get(), column);
-    Ref pattern = global(module, N.g_alias_pattern);
+    Ref pattern = lookup_global(module, N.g_alias_pattern);
     Ref found = call_method(pattern.get(), N.match, {before.get()});
     return found.get() != Py_None;
 }
 
 Ref kind_of(PyObject* table, PyObject* type) {
-    Ref fallback = integer(4);
+    Ref fallback = integer(kDefaultCompletionKind);
     if (PyDict_CheckExact(table)) {
         PyObject* found = nullptr;
         if (support::check(PyDict_GetItemRef(table, type, &found))) return Ref::steal(found);
@@ -66,8 +59,8 @@ Ref kind_of(PyObject* table, PyObject* type) {
 // jedi's type, then the detail (functions only) and the documentation, each left out when jedi
 // raises for it.
 ItemFields item_fields(PyObject* self, PyObject* completion) {
-    ItemFields fields{getattr(completion, N.type), Ref::steal(PyDict_New())};
-    if (equal(fields.type.get(), N.s_function)) {
+    ItemFields fields{get_attr(completion, N.type), Ref::steal(PyDict_New())};
+    if (equals(fields.type.get(), N.s_function)) {
         guard(
             {PyExc_Exception},
             [&] {
@@ -115,11 +108,10 @@ void log_sample(PyObject* module, PyObject* items) {
 }
 
 Ref completions_body(PyObject* module, const ArgValues& a) {
-    PyObject* self = a[0];
-    PyObject* code = a[1];
-    PyObject* line = a[2];
-    if (!PyUnicode_Check(code)) support::raise(PyExc_ValueError, "code must be a string");
-    Ref cursor = cursor_column(code, line, a[3]);
+    PyObject* self = a[cursor_arg::self];
+    PyObject* code = a[cursor_arg::code];
+    PyObject* line = a[cursor_arg::line];
+    Ref cursor = cursor_column(code, line, a[cursor_arg::column]);
     PyObject* column = cursor.get();
 
     if (in_import_alias(module, code, line, column)) {
@@ -131,29 +123,27 @@ Ref completions_body(PyObject* module, const ArgValues& a) {
         return error_result(Py_None);
     }
 
-    sync_request_modules(self, a[5], a[6]);
+    sync_request_modules(self, a[cursor_arg::modules], a[cursor_arg::dirty_files]);
     Ref prefix = call_method(self, N.m_get_word_prefix, {code, line, column});
     const bool show_underscores = starts_with_underscore(prefix.get());
     CompletionCache cache(module, self);
-    Ref script = make_script(module, self, code, a[4]);
+    Ref script = make_script(module, self, code, a[cursor_arg::path]);
     cache.attach(script.get());
     Ref completions = call_at(script.get(), N.complete, line, column);
     Ref count = length(completions.get());
     lsp_log(module, LogLevel::Debug, "[LSP] Jedi returned %d completions", {count.get()});
 
-    Ref table = global(module, N.g_kind_table);
+    Ref table = lookup_global(module, N.g_kind_table);
     const InsertText insert_text(code, line, column);
     Ref items = new_list();
-    Ref it = Ref::steal(PyObject_GetIter(completions.get()));
-    while (Ref completion = Ref::steal_or_null(PyIter_Next(it.get()))) {
-        Ref name = getattr(completion.get(), N.name);
+    for (Ref& completion : iterate(completions.get())) {
+        Ref name = get_attr(completion.get(), N.name);
         if (!show_underscores && starts_with_underscore(name.get())) continue;
         Ref item = make_item(self, table.get(), completion.get(), name.get(), cache);
         Ref insert = insert_text.for_item(completion.get(), name.get());
         if (insert.get() != name.get()) set_item(item.get(), N.k_insert_text, insert.get());
         append(items.get(), item.get());
     }
-    if (PyErr_Occurred()) support::throw_error();
 
     Ref response = make_dict({{N.k_completions, items.get()}, {N.k_error, Py_None}});
     Ref returned = length(items.get());
@@ -163,15 +153,15 @@ Ref completions_body(PyObject* module, const ArgValues& a) {
 }
 
 Ref get_completions_impl(PyObject* module, const ArgValues& a) {
-    PyObject* code = a[1];
+    PyObject* code = a[cursor_arg::code];
     if (Ref logger = logger_if_enabled(module, LogLevel::Debug)) {
         Ref code_length = length(code);
         Ref preview = PyUnicode_GET_LENGTH(code) <= kPreviewLength
                           ? Ref::borrow(code)
                           : Ref::steal(PyUnicode_Substring(code, 0, kPreviewLength));
-        Ref summary = make_dict({{N.line, a[2]},
-                                 {N.column, a[3]},
-                                 {N.path, a[4]},
+        Ref summary = make_dict({{N.line, a[cursor_arg::line]},
+                                 {N.column, a[cursor_arg::column]},
+                                 {N.path, a[cursor_arg::path]},
                                  {N.k_code_length, code_length.get()},
                                  {N.k_code_preview, preview.get()}});
         support::log_unchecked(logger.get(), LogLevel::Debug, "[LSP] Request: get_completions %s", {summary.get()});
@@ -182,10 +172,11 @@ Ref get_completions_impl(PyObject* module, const ArgValues& a) {
 }
 
 // The trailing identifier-like run before the cursor: what `[a-zA-Z_][a-zA-Z0-9_]*$` finds.
+// Takes the first four arguments of a cursor request, in the same places.
 Ref get_word_prefix_impl(PyObject*, const ArgValues& a) {
-    Ref current = line_of(a[1], a[2]);
+    Ref current = line_of(a[cursor_arg::code], a[cursor_arg::line]);
     if (!current) return Ref::borrow(N.s_empty);
-    Ref before = slice_to(current.get(), a[3]);
+    Ref before = slice_to(current.get(), a[cursor_arg::column]);
     PyObject* s = before.get();
     const Py_ssize_t end = PyUnicode_GET_LENGTH(s);
     auto word_char = [](Py_UCS4 c) {

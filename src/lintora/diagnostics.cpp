@@ -11,11 +11,6 @@
 namespace lintora {
 namespace {
 
-using support::ArgType;
-using support::ArgValues;
-using support::Default;
-using support::truthy;
-
 Ref diagnostics_result(PyObject* diagnostics, PyObject* error) {
     return make_dict({{N.k_diagnostics, diagnostics}, {N.k_error, error}});
 }
@@ -30,7 +25,7 @@ Ref marker(PyObject* line, PyObject* start, PyObject* end, PyObject* message, Py
 }
 
 // `e.<name> or fallback`
-Ref attr_or(PyObject* e, PyObject* name, PyObject* fallback) { return either(getattr(e, name), fallback); }
+Ref attr_or(PyObject* e, PyObject* name, PyObject* fallback) { return either(get_attr(e, name), fallback); }
 
 Ref syntax_error_marker(PyObject* module, PyObject* code, PyObject* e) {
     Ref one = integer(1);
@@ -39,14 +34,48 @@ Ref syntax_error_marker(PyObject* module, PyObject* code, PyObject* e) {
     Ref offset = Columns(code).editor_column(lineno.get(), python_offset.get(), PythonUnit::CodePoints);
     Ref msg = attr_or(e, N.msg, N.s_syntax_error);
     Ref end = add(offset.get(), one.get());
-    Ref severity = global(module, N.g_severity_error);
+    Ref severity = lookup_global(module, N.g_severity_error);
     Ref diag = marker(lineno.get(), offset.get(), end.get(), msg.get(), severity.get());
     lsp_log(module, LogLevel::Debug, "[LSP] Syntax error at line %d, col %d: %s", {lineno.get(), offset.get(), msg.get()});
     return diag;
 }
 
-void extend(PyObject* list, PyObject* more) {
-    Ref same = Ref::steal(PySequence_InPlaceConcat(list, more));
+// The common case: every key an exact int that fits a C long. C++ sorts the plain numbers, which
+// gives the same stable, descending order as Python's sort and calls no Python code. Returns
+// false (leaving `order` as it was) when some key is anything else.
+bool sort_small_ints(const std::vector<Ref>& keys, std::vector<Py_ssize_t>& order) {
+    std::vector<long> values;
+    values.reserve(keys.size());
+    for (const Ref& key : keys) {
+        if (!PyLong_CheckExact(key.get())) return false;
+        int overflow = 0;
+        values.push_back(PyLong_AsLongAndOverflow(key.get(), &overflow));
+        if (overflow) return false;
+    }
+    std::stable_sort(order.begin(), order.end(), [&](Py_ssize_t x, Py_ssize_t y) {
+        return values[static_cast<std::size_t>(y)] < values[static_cast<std::size_t>(x)];
+    });
+    return true;
+}
+
+// Any other keys are ordered by Python's own list sort: a user-defined `__lt__` need not be a
+// strict weak order, which a C++ sort algorithm requires (its behaviour is undefined otherwise),
+// while Python's sort then merely gives some order. Sorting the indices with
+// `key=keys.__getitem__, reverse=True` is exactly the stable, descending sort of the markers; a
+// failed comparison propagates and leaves the markers untouched.
+void sort_any_keys(const std::vector<Ref>& keys, std::vector<Py_ssize_t>& order) {
+    const Py_ssize_t n = static_cast<Py_ssize_t>(keys.size());
+    Ref key_list = Ref::steal(PyList_New(n));
+    Ref index_list = Ref::steal(PyList_New(n));
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyList_SET_ITEM(key_list.get(), i, keys[static_cast<std::size_t>(i)].dup().release());
+        PyList_SET_ITEM(index_list.get(), i, integer(static_cast<long>(i)).release());
+    }
+    Ref key_of = get_attr(key_list.get(), N.dunder_getitem);
+    Ref sorted = call_method(index_list.get(), N.sort, {}, {{N.key, key_of.get()}, {N.reverse, Py_True}});
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        order[static_cast<std::size_t>(i)] = support::as_ssize(PyList_GET_ITEM(index_list.get(), i));
+    }
 }
 
 // `diagnostics.sort(key=lambda d: d.get("severity", 0), reverse=True)`: stable, so markers of
@@ -57,7 +86,6 @@ void sort_by_severity(PyObject* diagnostics) {
     std::vector<Ref> keys;
     keys.reserve(static_cast<std::size_t>(n));
     Ref zero = integer(0);
-    bool all_small_ints = true;
     for (Py_ssize_t i = 0; i < n; ++i) {
         Ref d = Ref::steal(PyList_GetItemRef(diagnostics, i));
         Ref key;
@@ -67,33 +95,13 @@ void sort_by_severity(PyObject* diagnostics) {
         } else {
             key = call_method(d.get(), N.get, {N.k_severity, zero.get()});
         }
-        if (!PyLong_CheckExact(key.get())) all_small_ints = false;
         keys.push_back(std::move(key));
     }
     if (PyList_GET_SIZE(diagnostics) != n) support::raise(PyExc_ValueError, "list modified during sort");
 
     std::vector<Py_ssize_t> order(static_cast<std::size_t>(n));
     for (Py_ssize_t i = 0; i < n; ++i) order[static_cast<std::size_t>(i)] = i;
-    if (all_small_ints) {
-        std::vector<long> values(static_cast<std::size_t>(n));
-        for (Py_ssize_t i = 0; i < n; ++i) {
-            int overflow = 0;
-            values[static_cast<std::size_t>(i)] = PyLong_AsLongAndOverflow(keys[static_cast<std::size_t>(i)].get(), &overflow);
-            if (overflow) all_small_ints = false;
-        }
-        if (all_small_ints) {
-            std::stable_sort(order.begin(), order.end(),
-                             [&](Py_ssize_t x, Py_ssize_t y) { return values[static_cast<std::size_t>(y)] < values[static_cast<std::size_t>(x)]; });
-        }
-    }
-    if (!all_small_ints) {
-        // Any comparable keys, compared the way Python's sort does; a failed comparison unwinds
-        // through the sort (it holds only indices) and leaves the list untouched.
-        std::stable_sort(order.begin(), order.end(), [&](Py_ssize_t x, Py_ssize_t y) {
-            return support::check(PyObject_RichCompareBool(keys[static_cast<std::size_t>(y)].get(),
-                                                            keys[static_cast<std::size_t>(x)].get(), Py_LT)) != 0;
-        });
-    }
+    if (!sort_small_ints(keys, order)) sort_any_keys(keys, order);
 
     std::vector<Ref> items;
     items.reserve(static_cast<std::size_t>(n));
@@ -107,19 +115,18 @@ Ref diagnostics_body(PyObject* module, const ArgValues& a) {
     PyObject* self = a[0];
     PyObject* code = a[1];
     PyObject* module_name = a[2];
-    if (!PyUnicode_Check(code)) support::raise(PyExc_ValueError, "code must be a string");
     Ref diagnostics = new_list();
     Ref filename = module_name != Py_None && truthy(module_name)
                        ? Ref::steal(PyUnicode_FromFormat("<%U>", module_name))
                        : Ref::borrow(N.s_editor);
 
-    Ref ast = global(module, N.g_ast);
+    Ref ast = lookup_global(module, N.g_ast);
     Ref tree;
     bool stdlib_tree = false;
     const bool syntax_ok = guard(
         {PyExc_SyntaxError},
         [&] {
-            Ref parse = getattr(ast.get(), N.parse);
+            Ref parse = get_attr(ast.get(), N.parse);
             tree = call(parse.get(), {code}, {{N.filename, filename.get()}});
             stdlib_tree = is_stdlib_parse(parse.get());
             return true;
@@ -131,15 +138,15 @@ Ref diagnostics_body(PyObject* module, const ArgValues& a) {
         });
 
     if (syntax_ok) {
-        Ref pyflakes_available = global(module, N.g_pyflakes_available);
+        Ref pyflakes_available = lookup_global(module, N.g_pyflakes_available);
         if (truthy(pyflakes_available.get())) {
             Ref found = call_method(self, N.m_run_pyflakes, {code, filename.get()});
-            extend(diagnostics.get(), found.get());
+            support::extend(diagnostics.get(), found.get());
         }
         // The import check walks the same tree; given this very code object it need not parse again.
         LendTree lend(code, stdlib_tree ? tree.get() : nullptr);
         Ref imports = call_method(self, N.m_check_unresolved_imports, {code, module_name});
-        extend(diagnostics.get(), imports.get());
+        support::extend(diagnostics.get(), imports.get());
     }
     sort_by_severity(diagnostics.get());
     return diagnostics_result(diagnostics.get(), Py_None);
@@ -185,34 +192,34 @@ void to_editor_columns(Columns& columns, PyObject* diag) {
 void collect(PyObject* self, Columns& columns, PyObject* stream, PyObject* severity, PyObject* diagnostics) {
     Ref zero = integer(0);
     call_method(stream, N.seek, {zero.get()});
-    Ref it = Ref::steal(PyObject_GetIter(stream));
-    while (Ref line = Ref::steal_or_null(PyIter_Next(it.get()))) {
+    for (Ref& line : iterate(stream)) {
         Ref stripped = call_method(line.get(), N.strip, {});
         Ref diag = call_method(self, N.m_parse_pyflakes_message, {stripped.get(), severity});
         if (diag.get() == Py_None) continue;
         to_editor_columns(columns, diag.get());
         append(diagnostics, diag.get());
     }
-    if (PyErr_Occurred()) support::throw_error();
 }
 
 Ref run_pyflakes_impl(PyObject* module, const ArgValues& a) {
     PyObject* self = a[0];
+    PyObject* code = a[1];
+    PyObject* filename = a[2];
     Ref diagnostics = new_list();
     guard(
         {PyExc_Exception},
         [&] {
-            Ref io = global(module, N.g_io);
+            Ref io = lookup_global(module, N.g_io);
             Ref warning_stream = call_method(io.get(), N.StringIO, {});
             Ref error_stream = call_method(io.get(), N.StringIO, {});
-            Ref reporter_module = global(module, N.g_pyflakes_reporter);
+            Ref reporter_module = lookup_global(module, N.g_pyflakes_reporter);
             Ref reporter = call_method(reporter_module.get(), N.Reporter, {warning_stream.get(), error_stream.get()});
-            Ref api = global(module, N.g_pyflakes_api);
-            call_method(api.get(), N.check, {a[1], a[2], reporter.get()});
-            Columns columns(a[1]);
-            Ref warning = global(module, N.g_severity_warning);
+            Ref api = lookup_global(module, N.g_pyflakes_api);
+            call_method(api.get(), N.check, {code, filename, reporter.get()});
+            Columns columns(code);
+            Ref warning = lookup_global(module, N.g_severity_warning);
             collect(self, columns, warning_stream.get(), warning.get(), diagnostics.get());
-            Ref error = global(module, N.g_severity_error);
+            Ref error = lookup_global(module, N.g_severity_error);
             collect(self, columns, error_stream.get(), error.get(), diagnostics.get());
             Ref count = length(diagnostics.get());
             lsp_log(module, LogLevel::Debug, "[LSP] Pyflakes returned %d diagnostics", {count.get()});
@@ -248,7 +255,7 @@ Ref parse_pyflakes_message_impl(PyObject* module, const ArgValues& a) {
     return guard(
         {PyExc_Exception},
         [&] {
-            Ref pattern = global(module, N.g_pyflakes_pattern);
+            Ref pattern = lookup_global(module, N.g_pyflakes_pattern);
             Ref match = call_method(pattern.get(), N.match, {message});
             if (match.get() == Py_None) return support::none();
             Ref two = integer(2), three = integer(3), four = integer(4);

@@ -6,11 +6,6 @@
 namespace lintora {
 namespace {
 
-using support::ArgType;
-using support::ArgValues;
-using support::Default;
-using support::truthy;
-
 Ref hover_result(PyObject* contents, PyObject* error) {
     return make_dict({{N.k_contents, contents}, {N.k_error, error}});
 }
@@ -51,15 +46,15 @@ void append_docstring(PyObject* parts, PyObject* definition) {
 }
 
 Ref detailed_block(PyObject* self, PyObject* definition) {
-    Ref full_name = getattr(definition, N.full_name);
-    if (!truthy(full_name.get())) full_name = getattr(definition, N.name);
-    Ref def_type = getattr(definition, N.type);
+    Ref full_name = get_attr(definition, N.full_name);
+    if (!truthy(full_name.get())) full_name = get_attr(definition, N.name);
+    Ref def_type = get_attr(definition, N.type);
     Ref body;
-    if (equal(def_type.get(), N.s_function)) {
+    if (equals(def_type.get(), N.s_function)) {
         body = function_text(self, definition, "", full_name.get());
-    } else if (equal(def_type.get(), N.s_class)) {
+    } else if (equals(def_type.get(), N.s_class)) {
         body = Ref::steal(PyUnicode_FromFormat("class %S", full_name.get()));
-    } else if (equal(def_type.get(), N.s_module)) {
+    } else if (equals(def_type.get(), N.s_module)) {
         body = Ref::steal(PyUnicode_FromFormat("module %S", full_name.get()));
     } else {
         Ref description = call_method(self, N.m_get_type_description, {definition, def_type.get()});
@@ -94,10 +89,9 @@ Ref help_fallback(PyObject* module, PyObject* script, PyObject* line, PyObject* 
             Ref results = call_at(script, N.help, line, column);
             if (!truthy(results.get())) return Ref();
             Ref parts = new_list();
-            Ref it = Ref::steal(PyObject_GetIter(results.get()));
-            while (Ref h = Ref::steal_or_null(PyIter_Next(it.get()))) {
-                Ref name = either(getattr(h.get(), N.name), N.s_empty);
-                Ref desc = getattr_optional(h.get(), N.description);
+            for (Ref& h : iterate(results.get())) {
+                Ref name = either(get_attr(h.get(), N.name), N.s_empty);
+                Ref desc = get_attr_optional(h.get(), N.description);
                 if (!desc) desc = Ref::borrow(N.s_empty);
                 if (truthy(name.get())) {
                     Ref shown = truthy(desc.get()) ? short_description(desc.get()) : Ref::borrow(N.s_empty);
@@ -109,7 +103,6 @@ Ref help_fallback(PyObject* module, PyObject* script, PyObject* line, PyObject* 
                 }
                 append_docstring(parts.get(), h.get());
             }
-            if (PyErr_Occurred()) support::throw_error();
             if (PyList_GET_SIZE(parts.get()) == 0) return Ref();
             Ref result = markdown_result(parts.get());
             Ref count = length(results.get());
@@ -126,8 +119,8 @@ Ref help_fallback(PyObject* module, PyObject* script, PyObject* line, PyObject* 
 }
 
 Ref hover_body(PyObject* module, const ArgValues& a) {
-    PyObject* self = a[0];
-    PyObject* line = a[2];
+    PyObject* self = a[cursor_arg::self];
+    PyObject* line = a[cursor_arg::line];
     CursorScript prepared = prepare_cursor_script(module, a);
     PyObject* column = prepared.column.get();
     Ref script = std::move(prepared.script);
@@ -135,10 +128,9 @@ Ref hover_body(PyObject* module, const ArgValues& a) {
     if (!truthy(inferred.get())) return help_fallback(module, script.get(), line, column);
 
     Ref parts = new_list();
-    Ref it = Ref::steal(PyObject_GetIter(inferred.get()));
-    while (Ref definition = Ref::steal_or_null(PyIter_Next(it.get()))) {
-        Ref mode = getattr(self, N.a_hover_mode);
-        if (equal(mode.get(), N.s_compact)) {
+    for (Ref& definition : iterate(inferred.get())) {
+        Ref mode = get_attr(self, N.a_hover_mode);
+        if (equals(mode.get(), N.s_compact)) {
             Ref compact = call_method(self, N.m_format_compact_hover, {definition.get()});
             if (truthy(compact.get())) append(parts.get(), compact.get());
             continue;
@@ -147,7 +139,6 @@ Ref hover_body(PyObject* module, const ArgValues& a) {
         append(parts.get(), block.get());
         append_docstring(parts.get(), definition.get());
     }
-    if (PyErr_Occurred()) support::throw_error();
 
     Ref contents_text = PyList_GET_SIZE(parts.get()) > 0 ? Ref::steal(PyUnicode_Join(N.s_separator, parts.get()))
                                                          : support::none();
@@ -159,7 +150,7 @@ Ref hover_body(PyObject* module, const ArgValues& a) {
 }
 
 Ref get_hover_impl(PyObject* module, const ArgValues& a) {
-    lsp_log(module, LogLevel::Debug, "[LSP] Request: get_hover line=%d, column=%d, path=%s", {a[2], a[3], a[4]});
+    lsp_log(module, LogLevel::Debug, "[LSP] Request: get_hover line=%d, column=%d, path=%s", {a[cursor_arg::line], a[cursor_arg::column], a[cursor_arg::path]});
     return request_guard(
         module, "[LSP] Error in get_hover: %s", [&] { return hover_body(module, a); },
         [](PyObject* message) { return hover_result(Py_None, message); });
@@ -171,14 +162,14 @@ Ref format_compact_hover_impl(PyObject* module, const ArgValues& a) {
     return guard(
         {PyExc_Exception},
         [&] {
-            Ref name = either(getattr(definition, N.name), N.s_empty);
-            Ref def_type = getattr(definition, N.type);
+            Ref name = either(get_attr(definition, N.name), N.s_empty);
+            Ref def_type = get_attr(definition, N.type);
             Ref body;
-            if (equal(def_type.get(), N.s_function)) {
+            if (equals(def_type.get(), N.s_function)) {
                 body = function_text(self, definition, "(function) ", name.get());
-            } else if (equal(def_type.get(), N.s_class)) {
+            } else if (equals(def_type.get(), N.s_class)) {
                 body = Ref::steal(PyUnicode_FromFormat("(class) %S", name.get()));
-            } else if (equal(def_type.get(), N.s_module)) {
+            } else if (equals(def_type.get(), N.s_module)) {
                 body = Ref::steal(PyUnicode_FromFormat("(module) %S", name.get()));
             } else {
                 Ref description = call_method(self, N.m_get_type_description, {definition, def_type.get()});
@@ -197,8 +188,10 @@ Ref format_compact_hover_impl(PyObject* module, const ArgValues& a) {
 }
 
 Ref get_type_description_impl(PyObject*, const ArgValues& a) {
-    Ref description = getattr_optional(a[1], N.description);
-    Ref result = description && truthy(description.get()) ? std::move(description) : Ref::borrow(a[2]);
+    PyObject* definition = a[1];
+    PyObject* fallback_type = a[2];
+    Ref description = get_attr_optional(definition, N.description);
+    Ref result = description && truthy(description.get()) ? std::move(description) : Ref::borrow(fallback_type);
     if (!PyUnicode_Check(result.get())) {
         PyErr_Format(PyExc_TypeError, "Expected %s, got %.200s", "str", Py_TYPE(result.get())->tp_name);
         support::throw_error();

@@ -10,18 +10,12 @@
 namespace lintora {
 namespace {
 
-using support::ArgType;
-using support::ArgValues;
-using support::Default;
-using support::truthy;
-
 // Queues the child nodes of `node` the way ast.iter_child_nodes yields them. The walk is
 // breadth-first and iterative, so a deeply nested tree costs memory, not C stack.
 void push_children(std::deque<Ref>& todo, PyObject* node, PyTypeObject* ast_type) {
-    Ref fields = getattr(node, N.fields);
-    Ref it = Ref::steal(PyObject_GetIter(fields.get()));
-    while (Ref field_name = Ref::steal_or_null(PyIter_Next(it.get()))) {
-        Ref field = getattr_optional(node, field_name.get());
+    Ref fields = get_attr(node, N.fields);
+    for (Ref& field_name : iterate(fields.get())) {
+        Ref field = get_attr_optional(node, field_name.get());
         if (!field) continue;
         if (PyObject_TypeCheck(field.get(), ast_type)) {
             todo.push_back(std::move(field));
@@ -32,31 +26,30 @@ void push_children(std::deque<Ref>& todo, PyObject* node, PyTypeObject* ast_type
             }
         }
     }
-    if (PyErr_Occurred()) support::throw_error();
 }
 
 // The editor column of the byte offset `node.<name>` on `line`.
 Ref editor_column_of(Columns& columns, PyObject* node, PyObject* line, PyObject* name) {
-    Ref offset = getattr(node, name);
+    Ref offset = get_attr(node, name);
     Ref one = integer(1);
     Ref column = add(offset.get(), one.get());
     return columns.editor_column(line, column.get(), PythonUnit::Utf8Bytes);
 }
 
 Ref import_marker(PyObject* module, Columns& columns, PyObject* node, PyObject* name) {
-    Ref start_line = getattr(node, N.lineno);
+    Ref start_line = get_attr(node, N.lineno);
     Ref start_column = editor_column_of(columns, node, start_line.get(), N.col_offset);
-    Ref end_line = getattr(node, N.end_lineno);
+    Ref end_line = get_attr(node, N.end_lineno);
     if (!truthy(end_line.get())) end_line = start_line.dup();
     // Without an end offset the marker ends where it starts.
-    Ref end_offset = getattr(node, N.end_col_offset);
+    Ref end_offset = get_attr(node, N.end_col_offset);
     Ref end_column = truthy(end_offset.get()) ? editor_column_of(columns, node, end_line.get(), N.end_col_offset)
                                               : start_column.dup();
     Ref head = text("import '");
     Ref tail = text("' could not be resolved");
     Ref message = add(head.get(), name);
     message = add(message.get(), tail.get());
-    Ref severity = global(module, N.g_severity_error);
+    Ref severity = lookup_global(module, N.g_severity_error);
     return make_dict({{N.k_start_line, start_line.get()},
                       {N.k_start_column, start_column.get()},
                       {N.k_end_line, end_line.get()},
@@ -72,19 +65,17 @@ bool resolvable(PyObject* self, PyObject* name) {
 void check_node(PyObject* module, PyObject* self, Columns& columns, PyObject* node, PyObject* import_type,
                 PyObject* from_type, PyObject* diagnostics) {
     if (support::check(PyObject_IsInstance(node, import_type))) {
-        Ref names = getattr(node, N.names);
-        Ref it = Ref::steal(PyObject_GetIter(names.get()));
-        while (Ref alias = Ref::steal_or_null(PyIter_Next(it.get()))) {
-            Ref name = getattr(alias.get(), N.name);
+        Ref names = get_attr(node, N.names);
+        for (Ref& alias : iterate(names.get())) {
+            Ref name = get_attr(alias.get(), N.name);
             if (!resolvable(self, name.get())) {
                 Ref diag = import_marker(module, columns, node, name.get());
                 append(diagnostics, diag.get());
             }
         }
-        if (PyErr_Occurred()) support::throw_error();
     } else if (support::check(PyObject_IsInstance(node, from_type))) {
         // Only the module is looked up; a relative level is ignored and `from . import x` skipped.
-        Ref name = either(getattr(node, N.module), N.s_empty);
+        Ref name = either(get_attr(node, N.module), N.s_empty);
         if (truthy(name.get()) && !resolvable(self, name.get())) {
             Ref diag = import_marker(module, columns, node, name.get());
             append(diagnostics, diag.get());
@@ -98,13 +89,13 @@ Ref check_unresolved_imports_impl(PyObject* module, const ArgValues& a) {
     guard(
         {PyExc_Exception},
         [&] {
-            Ref ast = global(module, N.g_ast);
-            Ref parse = getattr(ast.get(), N.parse);
+            Ref ast = lookup_global(module, N.g_ast);
+            Ref parse = get_attr(ast.get(), N.parse);
             Ref tree = is_stdlib_parse(parse.get()) ? lent_tree(a[1]) : Ref();
             if (!tree) tree = call(parse.get(), {a[1]});
-            Ref import_type = getattr(ast.get(), N.Import);
-            Ref from_type = getattr(ast.get(), N.ImportFrom);
-            Ref ast_type = getattr(ast.get(), N.AST);
+            Ref import_type = get_attr(ast.get(), N.Import);
+            Ref from_type = get_attr(ast.get(), N.ImportFrom);
+            Ref ast_type = get_attr(ast.get(), N.AST);
             if (!PyType_Check(ast_type.get())) support::raise(PyExc_TypeError, "ast.AST is not a class");
             auto* node_type = reinterpret_cast<PyTypeObject*>(ast_type.get());
 
@@ -137,22 +128,20 @@ Ref can_resolve_import_impl(PyObject* module, const ArgValues& a) {
     return guard(
         {PyExc_ModuleNotFoundError, PyExc_ImportError, PyExc_ValueError, PyExc_AttributeError},
         [&] {
-            Ref sys = global(module, N.g_sys);
-            Ref loaded = getattr(sys.get(), N.modules);
+            Ref sys = lookup_global(module, N.g_sys);
+            Ref loaded = get_attr(sys.get(), N.modules);
             if (support::check(PySequence_Contains(loaded.get(), name))) return support::boolean(true);
-            Ref temp_dir = getattr(self, N.a_temp_dir);
+            Ref temp_dir = get_attr(self, N.a_temp_dir);
             if (temp_dir.get() != Py_None) {
-                Ref root = getattr(temp_dir.get(), N.name);
-                Ref file_name = add(name, N.s_py);
-                Ref os = global(module, N.g_os);
-                Ref os_path = getattr(os.get(), N.path);
-                Ref file_path = call_method(os_path.get(), N.join, {root.get(), file_name.get()});
+                Ref file_path = module_path_in(module, temp_dir.get(), name);
+                Ref os = lookup_global(module, N.g_os);
+                Ref os_path = get_attr(os.get(), N.path);
                 if (truthy(call_method(os_path.get(), N.exists, {file_path.get()}).get())) {
                     return support::boolean(true);
                 }
             }
-            Ref importlib = global(module, N.g_importlib);
-            Ref util = getattr(importlib.get(), N.util);
+            Ref importlib = lookup_global(module, N.g_importlib);
+            Ref util = get_attr(importlib.get(), N.util);
             Ref spec = call_method(util.get(), N.find_spec, {name});
             return support::boolean(spec.get() != Py_None);
         },

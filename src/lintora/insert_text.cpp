@@ -15,10 +15,8 @@ constexpr const char* kMonacoWordPattern =
 // column), i.e. what its completion replaces: the first match that starts at or before the
 // cursor and ends at or after it.
 Ref monaco_word_before(PyObject* code, PyObject* line_obj, PyObject* column_obj) {
-    const Py_ssize_t line = PyNumber_AsSsize_t(line_obj, nullptr);
-    if (line == -1 && PyErr_Occurred()) support::throw_error();
-    const Py_ssize_t column = PyNumber_AsSsize_t(column_obj, nullptr);
-    if (column == -1 && PyErr_Occurred()) support::throw_error();
+    const Py_ssize_t line = support::as_clamped_index(line_obj);
+    const Py_ssize_t column = support::as_clamped_index(column_obj);
     Ref lines = Ref::steal(PyUnicode_Split(code, N.s_newline, -1));
     if (line < 1 || line > PyList_GET_SIZE(lines.get())) return Ref::borrow(N.s_empty);
     PyObject* text = PyList_GET_ITEM(lines.get(), line - 1);
@@ -28,20 +26,16 @@ Ref monaco_word_before(PyObject* code, PyObject* line_obj, PyObject* column_obj)
     Ref source = support::intern(kMonacoWordPattern);
     Ref pattern = call_method(re.get(), support::intern("compile").get(), {source.get()});
     Ref matches = call_method(pattern.get(), support::intern("finditer").get(), {text});
-    Ref it = Ref::steal(PyObject_GetIter(matches.get()));
     Ref start_name = support::intern("start");
     Ref end_name = support::intern("end");
-    while (Ref match = Ref::steal_or_null(PyIter_Next(it.get()))) {
+    for (Ref& match : iterate(matches.get())) {
         Ref start_obj = call_method(match.get(), start_name.get(), {});
-        const Py_ssize_t start = PyLong_AsSsize_t(start_obj.get());
-        if (start == -1 && PyErr_Occurred()) support::throw_error();
+        const Py_ssize_t start = support::as_ssize(start_obj.get());
         if (start > column) break;
         Ref end_obj = call_method(match.get(), end_name.get(), {});
-        const Py_ssize_t end = PyLong_AsSsize_t(end_obj.get());
-        if (end == -1 && PyErr_Occurred()) support::throw_error();
+        const Py_ssize_t end = support::as_ssize(end_obj.get());
         if (end >= column) return Ref::steal(PyUnicode_Substring(text, start, column));
     }
-    if (PyErr_Occurred()) support::throw_error();
     return Ref::borrow(N.s_empty);
 }
 
@@ -61,8 +55,7 @@ Ref InsertText::for_item(PyObject* completion, PyObject* name) const {
         {PyExc_Exception},
         [&] {
             Ref replaced_obj = call_method(completion, prefix_length_method_.get(), {});
-            const Py_ssize_t replaced = PyLong_AsSsize_t(replaced_obj.get());
-            if (replaced == -1 && PyErr_Occurred()) support::throw_error();
+            const Py_ssize_t replaced = support::as_ssize(replaced_obj.get());
             // The usual case: jedi completes exactly the word Monaco replaces.
             if (replaced == word_length_ || replaced < 0) return Ref::borrow(name);
             if (replaced < word_length_) {
@@ -72,7 +65,7 @@ Ref InsertText::for_item(PyObject* completion, PyObject* name) const {
             }
             // jedi's word reaches back past Monaco's (an opening quote, a path up to '-' or '.'):
             // Monaco cannot replace that part, so insert the word again followed by what jedi adds.
-            Ref complete = getattr(completion, N.complete);
+            Ref complete = get_attr(completion, N.complete);
             if (!PyUnicode_Check(complete.get())) return Ref::borrow(name);
             return Ref::steal(PyUnicode_Concat(word_.get(), complete.get()));
         },

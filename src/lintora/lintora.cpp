@@ -7,40 +7,36 @@
 namespace lintora {
 namespace {
 
-using support::ArgType;
-using support::ArgValues;
-using support::Default;
-
 Ref init_impl(PyObject* module, const ArgValues& a) {
     PyObject* self = a[0];
-    setattr(self, N.a_workspace_path, Py_None);
+    set_attr(self, N.a_workspace_path, Py_None);
 
-    Ref tempfile = global(module, N.g_tempfile);
+    Ref tempfile = lookup_global(module, N.g_tempfile);
     Ref temp_dir = call_method(tempfile.get(), N.TemporaryDirectory, {});
-    setattr(self, N.a_temp_dir, temp_dir.get());
+    set_attr(self, N.a_temp_dir, temp_dir.get());
 
-    Ref os = global(module, N.g_os);
-    Ref os_path = getattr(os.get(), N.path);
-    Ref file = global(module, N.g_file);
+    Ref os = lookup_global(module, N.g_os);
+    Ref os_path = get_attr(os.get(), N.path);
+    Ref file = lookup_global(module, N.g_file);
     Ref file_abs = call_method(os_path.get(), N.abspath, {file.get()});
     Ref server_path = call_method(os_path.get(), N.dirname, {file_abs.get()});
-    setattr(self, N.a_python_server_path, server_path.get());
+    set_attr(self, N.a_python_server_path, server_path.get());
     Ref stubs_name = text("stubs");
     Ref stubs_path = call_method(os_path.get(), N.join, {server_path.get(), stubs_name.get()});
-    setattr(self, N.a_stubs_path, stubs_path.get());
+    set_attr(self, N.a_stubs_path, stubs_path.get());
 
     // Only the stubs go on the search path here; update_sys_paths adds the server directory.
-    Ref temp_name = getattr(temp_dir.get(), N.name);
+    Ref temp_name = get_attr(temp_dir.get(), N.name);
     Ref added = new_list();
     append(added.get(), stubs_path.get());
-    Ref jedi = global(module, N.g_jedi);
+    Ref jedi = lookup_global(module, N.g_jedi);
     Ref project = call_method(jedi.get(), N.Project, {},
                               {{N.path, temp_name.get()}, {N.added_sys_path, added.get()}});
-    setattr(self, N.a_jedi_project, project.get());
-    setattr(self, N.a_hover_mode, N.s_compact);
+    set_attr(self, N.a_jedi_project, project.get());
+    set_attr(self, N.a_hover_mode, N.s_compact);
 
-    Ref pylsp = global(module, N.g_pylsp_available);
-    Ref pyflakes = global(module, N.g_pyflakes_available);
+    Ref pylsp = lookup_global(module, N.g_pylsp_available);
+    Ref pyflakes = lookup_global(module, N.g_pyflakes_available);
     lsp_log(module, LogLevel::Info,
         "[LSP] Lintora initialized (pylsp_available=%s, pyflakes_available=%s, temp_dir=%s, "
         "python_server=%s, stubs=%s)",
@@ -51,7 +47,7 @@ Ref init_impl(PyObject* module, const ArgValues& a) {
 Ref cleanup_impl(PyObject* module, const ArgValues& a) {
     PyObject* self = a[0];
     forget_completion_cache(module, self);
-    Ref temp_dir = getattr(self, N.a_temp_dir);
+    Ref temp_dir = get_attr(self, N.a_temp_dir);
     if (temp_dir.get() == Py_None) return support::none();
     try {
         guard(
@@ -68,18 +64,18 @@ Ref cleanup_impl(PyObject* module, const ArgValues& a) {
     } catch (const support::PyErrorSet&) {
         // The instance lets go of the directory even when something escapes (a KeyboardInterrupt).
         support::CaughtError err;
-        setattr(self, N.a_temp_dir, Py_None);
+        set_attr(self, N.a_temp_dir, Py_None);
         err.rethrow();
     }
-    setattr(self, N.a_temp_dir, Py_None);
+    set_attr(self, N.a_temp_dir, Py_None);
     return support::none();
 }
 
 Ref set_hover_mode_impl(PyObject* module, const ArgValues& a) {
     PyObject* self = a[0];
     PyObject* mode = a[1];
-    if (equal(mode, N.s_compact) || equal(mode, N.s_detailed)) {
-        setattr(self, N.a_hover_mode, mode);
+    if (equals(mode, N.s_compact) || equals(mode, N.s_detailed)) {
+        set_attr(self, N.a_hover_mode, mode);
         if (Ref logger = logger_if_enabled(module, LogLevel::Info)) {
             Ref prefix = text("[LSP] Hover mode set to: ");
             Ref message = add(prefix.get(), mode);
@@ -88,7 +84,7 @@ Ref set_hover_mode_impl(PyObject* module, const ArgValues& a) {
         return support::none();
     }
     if (Ref logger = logger_if_enabled(module, LogLevel::Warning)) {
-        Ref current = getattr(self, N.a_hover_mode);
+        Ref current = get_attr(self, N.a_hover_mode);
         Ref message = Ref::steal(PyUnicode_FromFormat("[LSP] Invalid hover mode '%U', keeping current: %S",
                                                       mode, current.get()));
         support::log_message(logger.get(), LogLevel::Warning, message.get());
@@ -102,8 +98,8 @@ Ref update_sys_paths_impl(PyObject* module, const ArgValues& a) {
     guard(
         {PyExc_Exception},
         [&] {
-            Ref stubs_path = getattr(self, N.a_stubs_path);
-            Ref server_path = getattr(self, N.a_python_server_path);
+            Ref stubs_path = get_attr(self, N.a_stubs_path);
+            Ref server_path = get_attr(self, N.a_python_server_path);
             Ref added = new_list();
             append(added.get(), stubs_path.get());
             append(added.get(), server_path.get());
@@ -112,12 +108,12 @@ Ref update_sys_paths_impl(PyObject* module, const ArgValues& a) {
                 Ref p = Ref::steal(PyList_GetItemRef(new_paths, i));
                 if (!support::check(PySequence_Contains(added.get(), p.get()))) append(added.get(), p.get());
             }
-            Ref temp_dir = getattr(self, N.a_temp_dir);
-            Ref root = support::truthy(temp_dir.get()) ? getattr(temp_dir.get(), N.name) : support::none();
-            Ref jedi = global(module, N.g_jedi);
+            Ref temp_dir = get_attr(self, N.a_temp_dir);
+            Ref root = support::truthy(temp_dir.get()) ? get_attr(temp_dir.get(), N.name) : support::none();
+            Ref jedi = lookup_global(module, N.g_jedi);
             Ref project = call_method(jedi.get(), N.Project, {},
                                       {{N.path, root.get()}, {N.added_sys_path, added.get()}});
-            setattr(self, N.a_jedi_project, project.get());
+            set_attr(self, N.a_jedi_project, project.get());
             // Library names may resolve differently on the new path.
             forget_completion_cache(module, self);
             Ref total = length(added.get());
@@ -135,7 +131,7 @@ Ref update_sys_paths_impl(PyObject* module, const ArgValues& a) {
 }
 
 Ref set_workspace_impl(PyObject* module, const ArgValues& a) {
-    setattr(a[0], N.a_workspace_path, a[1]);
+    set_attr(a[0], N.a_workspace_path, a[1]);
     lsp_log(module, LogLevel::Info, "[LSP] Workspace path recorded: %s (using temp_dir for jedi.Project)", {a[1]});
     return support::none();
 }

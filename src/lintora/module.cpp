@@ -10,15 +10,8 @@
 namespace lintora {
 namespace {
 
-using support::import_from;
 using support::import_module;
 using support::set_global;
-
-// `from <module> import <attr>` bound as a global of the same name.
-void bind_from(PyObject* module, const char* from, const char* attr, const char* as = nullptr) {
-    Ref value = import_from(from, attr);
-    set_global(module, as ? as : attr, value.get());
-}
 
 // Runs the imports of an optional library; only ImportError (ModuleNotFoundError included) means
 // "not installed", anything else fails the module's import. Names bound before a failure stay.
@@ -41,30 +34,26 @@ Ref compile(PyObject* re, const char* source) {
 }
 
 void build(PyObject* module) {
-    init_names();
+    N.intern_all();
 
     // `import importlib.util` binds the package `importlib`.
     const std::pair<const char*, const char*> standard[] = {
         {"ast", "ast"}, {"importlib.util", "importlib"}, {"io", "io"},   {"logging", "logging"},
         {"os", "os"},   {"re", "re"},                    {"sys", "sys"}, {"tempfile", "tempfile"},
     };
-    for (const auto& [name, bound_as] : standard) {
-        Ref m = import_module(name);
-        set_global(module, bound_as, m.get());
-    }
-    for (const char* name : {"Any", "Dict", "List", "Optional"}) bind_from(module, "typing", name);
-    Ref jedi = import_module("jedi");
-    set_global(module, "jedi", jedi.get());
+    for (const auto& [name, bound_as] : standard) support::bind_import(module, name, bound_as);
+    for (const char* name : {"Any", "Dict", "List", "Optional"}) support::bind_from(module, "typing", name);
+    support::bind_import(module, "jedi", "jedi");
 
     probe(module, "PYFLAKES_AVAILABLE", [&] {
-        bind_from(module, "pyflakes", "api", "pyflakes_api");
-        bind_from(module, "pyflakes", "reporter", "pyflakes_reporter");
+        support::bind_from(module, "pyflakes", "api", "pyflakes_api");
+        support::bind_from(module, "pyflakes", "reporter", "pyflakes_reporter");
     });
     probe(module, "PYLSP_AVAILABLE", [&] {
-        bind_from(module, "pylsp", "uris");
-        bind_from(module, "pylsp.config.config", "Config");
-        bind_from(module, "pylsp.workspace", "Workspace");
-        bind_from(module, "pylsp.workspace", "Document");
+        support::bind_from(module, "pylsp", "uris");
+        support::bind_from(module, "pylsp.config.config", "Config");
+        support::bind_from(module, "pylsp.workspace", "Workspace");
+        support::bind_from(module, "pylsp.workspace", "Document");
     });
 
     Ref setup = support::import_from_relative(module, "logging_config", "setup_logging_subprocess", 2);
@@ -77,17 +66,24 @@ void build(PyObject* module) {
 
     Ref kinds = Ref::steal(PyDict_New());
     const std::pair<const char*, long> kind_table[] = {
-        {"function", 1}, {"class", 5}, {"module", 7},    {"property", 8}, {"instance", 4},
-        {"param", 4},    {"statement", 4}, {"keyword", 13}, {"path", 17},
+        {"function", 1},
+        {"class", 5},
+        {"module", 7},
+        {"property", 8},
+        {"instance", kDefaultCompletionKind},
+        {"param", kDefaultCompletionKind},
+        {"statement", kDefaultCompletionKind},
+        {"keyword", 13},
+        {"path", 17},
     };
     for (const auto& [jedi_type, kind] : kind_table) {
         Ref value = integer(kind);
         support::check(PyDict_SetItemString(kinds.get(), jedi_type, value.get()));
     }
     set_global(module, "JEDI_TO_MONACO_KIND", kinds.get());
-    Ref error = integer(8);
+    Ref error = integer(kSeverityError);
     set_global(module, "MONACO_MARKER_SEVERITY_ERROR", error.get());
-    Ref warning = integer(4);
+    Ref warning = integer(kSeverityWarning);
     set_global(module, "MONACO_MARKER_SEVERITY_WARNING", warning.get());
 
     Ref re = import_module("re");
@@ -109,6 +105,8 @@ void build(PyObject* module) {
         std::move(members));
     set_global(module, "Lintora", cls.get());
 }
+
+void forget_names() { N.clear_all(); }
 
 const support::ModuleSpec spec{"lintora", "Editor language services.", build, forget_names};
 

@@ -10,13 +10,6 @@
 namespace lintora {
 namespace {
 
-using support::ArgType;
-using support::ArgValues;
-using support::Default;
-using support::check;
-using support::truthy;
-
-bool contains(PyObject* text, PyObject* part) { return check(PyUnicode_Contains(text, part)) != 0; }
 
 bool contains_char(PyObject* text, Py_UCS4 ch) {
     const Py_ssize_t n = PyUnicode_GET_LENGTH(text);
@@ -35,10 +28,10 @@ void refuse_unsafe_name(PyObject* module, PyObject* name) {
                  (n == 1 && PyUnicode_READ_CHAR(name, 0) == '.');
     }
     if (!unsafe) {
-        Ref os = global(module, N.g_os);
-        Ref sep = getattr(os.get(), N.sep);
-        Ref os_path = getattr(os.get(), N.path);
-        unsafe = contains(name, sep.get()) || truthy(call_method(os_path.get(), N.isabs, {name}).get());
+        Ref os = lookup_global(module, N.g_os);
+        Ref sep = get_attr(os.get(), N.sep);
+        Ref os_path = get_attr(os.get(), N.path);
+        unsafe = support::str_contains(name, sep.get()) || truthy(call_method(os_path.get(), N.isabs, {name}).get());
     }
     if (unsafe) {
         PyErr_Format(PyExc_ValueError, "module name %R does not name a file in the module directory", name);
@@ -46,18 +39,9 @@ void refuse_unsafe_name(PyObject* module, PyObject* name) {
     }
 }
 
-// `os.path.join(self._temp_dir.name, name + ".py")`
-Ref module_file(PyObject* module, PyObject* self, PyObject* name_text) {
-    Ref temp_dir = getattr(self, N.a_temp_dir);
-    Ref root = getattr(temp_dir.get(), N.name);
-    Ref file_name = add(name_text, N.s_py);
-    Ref os = global(module, N.g_os);
-    Ref os_path = getattr(os.get(), N.path);
-    return call_method(os_path.get(), N.join, {root.get(), file_name.get()});
-}
 
 void write_file(PyObject* module, PyObject* file_path, PyObject* code) {
-    Ref open = global(module, N.g_open);
+    Ref open = lookup_global(module, N.g_open);
     Ref f = call(open.get(), {file_path, N.s_w}, {{N.encoding, N.s_utf8}});
     try {
         call_method(f.get(), N.write, {code});
@@ -86,7 +70,7 @@ Ref sync_modules_impl(PyObject* module, const ArgValues& a) {
         Ref module_name = Ref::borrow(key);
         Ref code = Ref::borrow(value);
         Ref name_text = Ref::steal(PyObject_Format(module_name.get(), nullptr));
-        Ref file_path = module_file(module, self, name_text.get());
+        Ref file_path = module_path(module, self, name_text.get());
         guard(
             {PyExc_Exception},
             [&] {
@@ -106,13 +90,13 @@ Ref sync_modules_impl(PyObject* module, const ArgValues& a) {
 Ref delete_module_impl(PyObject* module, const ArgValues& a) {
     PyObject* self = a[0];
     PyObject* module_name = a[1];
-    Ref file_path = module_file(module, self, module_name);
+    Ref file_path = module_path(module, self, module_name);
     guard(
         {PyExc_Exception},
         [&] {
             refuse_unsafe_name(module, module_name);
-            Ref os = global(module, N.g_os);
-            Ref os_path = getattr(os.get(), N.path);
+            Ref os = lookup_global(module, N.g_os);
+            Ref os_path = get_attr(os.get(), N.path);
             if (truthy(call_method(os_path.get(), N.exists, {file_path.get()}).get())) {
                 call_method(os.get(), N.remove, {file_path.get()});
                 lsp_log(module, LogLevel::Debug, "[LSP] Deleted module file '%s'", {module_name});
@@ -130,10 +114,10 @@ Ref is_module_name_impl(PyObject* module, const ArgValues& a) {
     PyObject* path = a[1];
     const Py_ssize_t n = PyUnicode_GET_LENGTH(path);
     if (n == 0) return support::boolean(false);
-    Ref os = global(module, N.g_os);
-    Ref os_path = getattr(os.get(), N.path);
-    Ref sep = getattr(os_path.get(), N.sep);
-    if (contains(path, sep.get()) || contains_char(path, '/') || contains_char(path, '\\')) {
+    Ref os = lookup_global(module, N.g_os);
+    Ref os_path = get_attr(os.get(), N.path);
+    Ref sep = get_attr(os_path.get(), N.sep);
+    if (support::str_contains(path, sep.get()) || contains_char(path, '/') || contains_char(path, '\\')) {
         return support::boolean(false);
     }
     const Py_UCS4 first = PyUnicode_READ_CHAR(path, 0);
@@ -160,5 +144,18 @@ const support::FunctionDef is_module_name_def{
     "_is_module_name", "Lintora._is_module_name", "Whether a request path is a bare module name.",
     support::Signature("_is_module_name", {{"self"}, {"path", ArgType::Str}}), is_module_name_impl,
     {{"path", "str"}, {"return", "bool"}}};
+
+Ref module_path(PyObject* module, PyObject* self, PyObject* name) {
+    Ref temp_dir = get_attr(self, N.a_temp_dir);
+    return module_path_in(module, temp_dir.get(), name);
+}
+
+Ref module_path_in(PyObject* module, PyObject* temp_dir, PyObject* name) {
+    Ref root = get_attr(temp_dir, N.name);
+    Ref file_name = add(name, N.s_py);
+    Ref os = lookup_global(module, N.g_os);
+    Ref os_path = get_attr(os.get(), N.path);
+    return call_method(os_path.get(), N.join, {root.get(), file_name.get()});
+}
 
 }  // namespace lintora

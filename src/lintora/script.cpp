@@ -5,8 +5,6 @@
 
 namespace lintora {
 
-using support::truthy;
-
 Ref cursor_column(PyObject* code, PyObject* line, PyObject* column) {
     if (!PyLong_Check(line) || compare_int(line, 1) < 0) {
         support::raise(PyExc_ValueError, "line must be a positive integer (1-based)");
@@ -30,17 +28,12 @@ Ref make_script(PyObject* module, PyObject* self, PyObject* code, PyObject* path
     const bool have_path = path != Py_None && truthy(path);
     if (have_path && truthy(call_method(self, N.m_is_module_name, {path}).get())) {
         // jedi sees the buffer as the synced file of that module, so its own imports resolve.
-        Ref temp_dir = getattr(self, N.a_temp_dir);
-        Ref root = getattr(temp_dir.get(), N.name);
-        Ref file_name = add(path, N.s_py);
-        Ref os = global(module, N.g_os);
-        Ref os_path = getattr(os.get(), N.path);
-        script_path = call_method(os_path.get(), N.join, {root.get(), file_name.get()});
+        script_path = module_path(module, self, path);
     } else {
         script_path = Ref::borrow(have_path ? path : N.s_editor);
     }
-    Ref jedi = global(module, N.g_jedi);
-    Ref project = getattr(self, N.a_jedi_project);
+    Ref jedi = lookup_global(module, N.g_jedi);
+    Ref project = get_attr(self, N.a_jedi_project);
     return call_method(jedi.get(), N.Script, {},
                        {{N.code, code}, {N.path, script_path.get()}, {N.project, project.get()}});
 }
@@ -50,23 +43,25 @@ Ref call_at(PyObject* script, PyObject* method, PyObject* line, PyObject* column
 }
 
 CursorScript prepare_cursor_script(PyObject* module, const support::ArgValues& a) {
-    PyObject* code = a[1];
-    if (!PyUnicode_Check(code)) support::raise(PyExc_ValueError, "code must be a string");
-    Ref column = cursor_column(code, a[2], a[3]);
-    sync_request_modules(a[0], a[5], a[6]);
-    return {make_script(module, a[0], code, a[4]), std::move(column)};
+    PyObject* self = a[cursor_arg::self];
+    PyObject* code = a[cursor_arg::code];
+    Ref column = cursor_column(code, a[cursor_arg::line], a[cursor_arg::column]);
+    sync_request_modules(self, a[cursor_arg::modules], a[cursor_arg::dirty_files]);
+    return {make_script(module, self, code, a[cursor_arg::path]), std::move(column)};
 }
 
 support::Signature cursor_request_signature(const char* name) {
     using support::ArgType;
     using support::Default;
-    return support::Signature(name, {{"self"},
-                                     {"code", ArgType::Str},
-                                     {"line", ArgType::Int},
-                                     {"column", ArgType::Int},
-                                     {"path", ArgType::Str, Default::None},
-                                     {"modules", ArgType::Dict, Default::None},
-                                     {"dirty_files", ArgType::Dict, Default::None}});
+    static const support::Param params[] = {{"self"},
+                                            {"code", ArgType::Str},
+                                            {"line", ArgType::Int},
+                                            {"column", ArgType::Int},
+                                            {"path", ArgType::Str, Default::None},
+                                            {"modules", ArgType::Dict, Default::None},
+                                            {"dirty_files", ArgType::Dict, Default::None}};
+    static_assert(sizeof(params) / sizeof(params[0]) == cursor_arg::count, "cursor_arg names every parameter");
+    return support::Signature(name, params);
 }
 
 std::vector<support::Annotation> cursor_request_annotations() {

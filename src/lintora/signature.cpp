@@ -6,11 +6,6 @@
 namespace lintora {
 namespace {
 
-using support::ArgType;
-using support::ArgValues;
-using support::Default;
-using support::truthy;
-
 Ref signature_result(PyObject* signatures, PyObject* active_parameter, PyObject* error) {
     Ref zero = integer(0);
     return make_dict({{N.k_signatures, signatures},
@@ -27,41 +22,37 @@ Ref empty_result(PyObject* error) {
 
 Ref parameter_entries(PyObject* sig) {
     Ref params = new_list();
-    Ref sig_params = getattr(sig, N.params);
-    Ref it = Ref::steal(PyObject_GetIter(sig_params.get()));
-    while (Ref param = Ref::steal_or_null(PyIter_Next(it.get()))) {
-        Ref label = getattr(param.get(), N.name);
+    Ref sig_params = get_attr(sig, N.params);
+    for (Ref& param : iterate(sig_params.get())) {
+        Ref label = get_attr(param.get(), N.name);
         Ref info = make_dict({{N.k_label, label.get()}});
         guard(
             {PyExc_AttributeError, PyExc_TypeError},
             [&] {
-                Ref desc = getattr(param.get(), N.description);
+                Ref desc = get_attr(param.get(), N.description);
                 if (truthy(desc.get())) set_item(info.get(), N.k_documentation, desc.get());
                 return 0;
             },
             [](PyObject*) { return 0; });
         append(params.get(), info.get());
     }
-    if (PyErr_Occurred()) support::throw_error();
     return params;
 }
 
 // jedi returns every overload of the callee and sets `index` only on those that accept the
 // arguments typed so far; the first of those is the one to show, else the first overload.
 Ref fitting_signature(PyObject* signatures) {
-    Ref it = Ref::steal(PyObject_GetIter(signatures));
-    while (Ref sig = Ref::steal_or_null(PyIter_Next(it.get()))) {
-        Ref index = getattr(sig.get(), N.index);
-        if (index.get() != Py_None) return sig;
+    for (Ref& sig : iterate(signatures)) {
+        Ref index = get_attr(sig.get(), N.index);
+        if (index.get() != Py_None) return std::move(sig);
     }
-    if (PyErr_Occurred()) support::throw_error();
     Ref zero = integer(0);
     return Ref::steal(PyObject_GetItem(signatures, zero.get()));
 }
 
 Ref signature_body(PyObject* module, const ArgValues& a) {
-    PyObject* self = a[0];
-    PyObject* line = a[2];
+    PyObject* self = a[cursor_arg::self];
+    PyObject* line = a[cursor_arg::line];
     CursorScript prepared = prepare_cursor_script(module, a);
     PyObject* column = prepared.column.get();
     Ref script = std::move(prepared.script);
@@ -78,11 +69,11 @@ Ref signature_body(PyObject* module, const ArgValues& a) {
         {PyExc_AttributeError, PyExc_TypeError},
         [&] { return either(call_method(sig.get(), N.docstring, {}, {{N.raw, Py_True}}), N.s_empty); },
         [](PyObject*) { return Ref::borrow(N.s_empty); });
-    Ref raw_name = getattr(sig.get(), N.name);
+    Ref raw_name = get_attr(sig.get(), N.name);
     Ref sig_name = truthy(raw_name.get()) ? raw_name.dup() : Ref::borrow(N.s_function);
     Ref label = add(sig_name.get(), sig_label.get());
     Ref entry = make_dict({{N.k_label, label.get()}, {N.k_documentation, docstring.get()}, {N.k_parameters, params.get()}});
-    Ref active = getattr(sig.get(), N.index);
+    Ref active = get_attr(sig.get(), N.index);
     if (active.get() == Py_None) active = integer(0);
 
     Ref list = new_list();
@@ -94,7 +85,7 @@ Ref signature_body(PyObject* module, const ArgValues& a) {
 
 Ref get_signature_help_impl(PyObject* module, const ArgValues& a) {
     lsp_log(module, LogLevel::Debug, "[LSP] Request: get_signature_help line=%d, column=%d, path=%s",
-        {a[2], a[3], a[4]});
+        {a[cursor_arg::line], a[cursor_arg::column], a[cursor_arg::path]});
     return request_guard(
         module, "[LSP] Error in get_signature_help: %s", [&] { return signature_body(module, a); },
         [](PyObject* message) { return empty_result(message); });
@@ -123,13 +114,11 @@ Ref format_signature_impl(PyObject*, const ArgValues& a) {
                 {PyExc_AttributeError, PyExc_TypeError},
                 [&] {
                     Ref texts = new_list();
-                    Ref params = getattr(signature, N.params);
-                    Ref it = Ref::steal(PyObject_GetIter(params.get()));
-                    while (Ref p = Ref::steal_or_null(PyIter_Next(it.get()))) {
+                    Ref params = get_attr(signature, N.params);
+                    for (Ref& p : iterate(params.get())) {
                         Ref t = call_method(p.get(), N.to_string, {});
                         append(texts.get(), t.get());
                     }
-                    if (PyErr_Occurred()) support::throw_error();
                     Ref comma = text(", ");
                     Ref joined = Ref::steal(PyUnicode_Join(comma.get(), texts.get()));
                     return Ref::steal(PyUnicode_FromFormat("(%U)", joined.get()));

@@ -5,15 +5,10 @@
 #include "ostrel/delegate.hpp"
 #include "ostrel/parts.hpp"
 #include "ostrel/proxy_methods.hpp"
-#include "ostrel/util.hpp"
+#include "ostrel/common.hpp"
 
 namespace ostrel {
 namespace {
-
-using support::ArgType;
-using support::ArgValues;
-using support::FunctionDef;
-using support::Param;
 
 // `super().__init__()` for the built-in base, then the internal attributes.
 void init_collection(PyObject* module, PyObject* self, PyObject* object_id, PyTypeObject* base,

@@ -6,15 +6,11 @@
 // would release the original's object when it is finalised. An object proxy has no contents of
 // its own to copy, so copying or pickling one is refused.
 #include "ostrel/parts.hpp"
-#include "ostrel/util.hpp"
+#include "ostrel/common.hpp"
 #include "support/function.hpp"
 
 namespace ostrel {
 namespace {
-
-using support::ArgValues;
-using support::FunctionDef;
-using support::Param;
 
 PyObject* type_object(PyTypeObject* t) { return reinterpret_cast<PyObject*>(t); }
 
@@ -52,10 +48,6 @@ const FunctionDef reduce_dict_def{"copy_dict", nullptr, nullptr, {"copy_dict", {
 const FunctionDef refuse_def{"refuse_copy", nullptr, nullptr, {"refuse_copy", {Param{"proxy"}}},
                              refuse_impl};
 
-Ref module_attr(PyObject* module, const char* name) {
-    return Ref::steal(PyObject_GetAttrString(module, name));
-}
-
 }  // namespace
 
 void register_copying(PyObject* module, PyObject* object_class, PyObject* array_class,
@@ -67,7 +59,7 @@ void register_copying(PyObject* module, PyObject* object_class, PyObject* array_
     // copyreg serves copy.copy, copy.deepcopy and pickle alike: deepcopy comes to it once the
     // instance has answered that it has no __deepcopy__, which the proxies answer locally.
     Ref copyreg = support::import_module("copyreg");
-    Ref reductors = module_attr(copyreg.get(), "dispatch_table");
+    Ref reductors = get_attr(copyreg.get(), "dispatch_table");
     set_item(reductors.get(), object_class, refuse.get());
     set_item(reductors.get(), array_class, reduce_array.get());
     set_item(reductors.get(), dict_class, reduce_dict.get());

@@ -6,7 +6,7 @@
 // `_internal_officejs_names`.
 #include "ostrel/delegate.hpp"
 
-#include "ostrel/util.hpp"
+#include "ostrel/common.hpp"
 
 namespace ostrel {
 namespace {
@@ -16,7 +16,7 @@ void trim(PyObject* module, PyObject* exc) {
     Ref tb = Ref::steal_or_null(PyException_GetTraceback(exc));
     Ref names;
     while (tb && tb.get() != Py_None) {
-        if (!names) names = global(module, N._internal_officejs_names);
+        if (!names) names = lookup_global(module, N._internal_officejs_names);
         Ref frame = get_attr(tb.get(), N.tb_frame);
         Ref code = get_attr(frame.get(), N.f_code);
         Ref name = get_attr(code.get(), N.co_name);
@@ -31,7 +31,7 @@ void trim(PyObject* module, PyObject* exc) {
 Ref delegate(PyObject* module, PyObject* fn_name, PyObject* const* args, std::size_t nargs,
              PyObject* kwargs) {
     try {
-        Ref fn = global(module, fn_name);
+        Ref fn = lookup_global(module, fn_name);
         if (!kwargs) return Ref::steal(PyObject_Vectorcall(fn.get(), args, nargs, nullptr));
         Ref tuple = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(nargs)));
         for (std::size_t i = 0; i < nargs; ++i) {

@@ -4,38 +4,42 @@
 // Every method reads its state from the instance's attributes at each call (the kernel and tests
 // may inspect or replace them), so an instance is an ordinary object with a __dict__.
 //
-// Locking discipline: `_waiters_lock` and `_callable_lock` are held only around C-level dict
-// operations. Anything that may run Python code (the send handler, the wait, resolving or
-// cancelling a future, dropping the last reference to a callable or a future) happens with no
-// lock of ours held: such code may finalise a proxy, whose release request needs
-// `_waiters_lock` again on this very thread.
+// Locking discipline: `_waiters_lock` and `_callable_lock` are held only around operations that
+// cannot run Python code: C-level operations on exact dicts with exact str keys, and exact ints
+// and strs. Anything that may run Python code (the send handler, the wait, resolving or
+// cancelling a future, dropping the last reference to a callable or a future, the methods of an
+// attribute the kernel or a test replaced with an object of its own) happens with no lock of ours
+// held: such code may finalise a proxy, whose release request needs `_waiters_lock` again on this
+// very thread. So the lock and the table are read from the instance before the lock is taken,
+// and a table that is not an exact dict is used through its own methods without the lock.
+//
+// The locked sections allocate: under `_waiters_lock` the list of stored ids, the list of pending
+// futures and dict entries; under `_callable_lock` the callable id, the counter's next value, the
+// registry's copy and its entries. Allocating cannot run Python code either: CPython 3.12 and
+// later run the cyclic garbage collector only at the eval breaker, between bytecodes, never
+// inside an allocation, so no finaliser runs under either lock.
 #include "ostrel/parts.hpp"
-#include "ostrel/util.hpp"
+#include "ostrel/common.hpp"
 #include "support/function.hpp"
 
 namespace ostrel {
 namespace {
 
-using support::ArgType;
-using support::ArgValues;
-using support::Default;
-using support::FunctionDef;
-using support::Param;
+// Runs `op` on a table of the instance (`waiters`, `_callable_registry`) holding `lock` when the
+// table is an exact dict; a replacement's own methods run without it (see the top of the file).
+template <class F>
+void on_table(PyObject* lock, PyObject* table, F&& op) {
+    if (PyDict_CheckExact(table)) {
+        with_lock(lock, op);
+    } else {
+        op();
+    }
+}
 
 // A fresh `uuid.uuid4().hex`.
 Ref new_hex_id() {
     Ref u = Ref::steal(PyObject_CallNoArgs(C.uuid4));
     return get_attr(u.get(), N.hex);
-}
-
-// `container.pop(key, None)`.
-Ref pop_item(PyObject* container, PyObject* key) {
-    if (PyDict_CheckExact(container)) {
-        PyObject* found = nullptr;
-        if (support::check(PyDict_Pop(container, key, &found))) return Ref::steal(found);
-        return support::none();
-    }
-    return call_method(container, N.pop, key, Py_None);
 }
 
 // For a request id that is not an exact str, the stored id that a lookup of `rid` in `waiters`
@@ -46,14 +50,10 @@ Ref pop_item(PyObject* container, PyObject* key) {
 // comparisons come after it. Empty when `waiters` is not an exact dict.
 Ref stored_id(PyObject* self, PyObject* rid) {
     Ref stored = Ref::steal(PyList_New(0));
-    bool exact = true;
     Ref lock = get_attr(self, N._waiters_lock);
+    Ref waiters = get_attr(self, N.waiters);
+    if (!PyDict_CheckExact(waiters.get())) return Ref();
     with_lock(lock.get(), [&] {
-        Ref waiters = get_attr(self, N.waiters);
-        if (!PyDict_CheckExact(waiters.get())) {
-            exact = false;
-            return;
-        }
         Py_ssize_t pos = 0;
         PyObject* key = nullptr;
         PyObject* value = nullptr;
@@ -61,7 +61,6 @@ Ref stored_id(PyObject* self, PyObject* rid) {
             if (PyUnicode_CheckExact(key)) support::check(PyList_Append(stored.get(), key));
         }
     });
-    if (!exact) return Ref();
     // As `pop` on a dict: nothing to find in an empty one, and the id is hashed only otherwise.
     if (PyList_GET_SIZE(stored.get()) == 0) return support::none();
     const Py_hash_t hash = PyObject_Hash(rid);
@@ -86,11 +85,9 @@ Ref discard_waiter(PyObject* self, PyObject* rid) {
         if (key) rid = key.get();
     }
     Ref lock = get_attr(self, N._waiters_lock);
+    Ref waiters = get_attr(self, N.waiters);
     Ref popped;
-    with_lock(lock.get(), [&] {
-        Ref waiters = get_attr(self, N.waiters);
-        popped = pop_item(waiters.get(), rid);
-    });
+    on_table(lock.get(), waiters.get(), [&] { popped = support::mapping_pop(waiters.get(), rid); });
     return popped;
 }
 
@@ -131,7 +128,7 @@ Ref on_message_impl(PyObject*, const ArgValues& a) {
 
     Ref ok = mapping_get(message, N.ok);
     if (support::truthy(ok.get())) {
-        Ref r = call_method(future.get(), N.set_result, message);
+        Ref r = call_method(future.get(), N.set_result, {message});
         return support::none();
     }
     static PyObject* remote_error = nullptr;
@@ -141,7 +138,7 @@ Ref on_message_impl(PyObject*, const ArgValues& a) {
     Ref error_ref = Ref::steal_or_null(error);
     Ref text = error_text(error, remote_error);
     Ref exc = Ref::steal(PyObject_CallOneArg(PyExc_RuntimeError, text.get()));
-    Ref r = call_method(future.get(), N.set_exception, exc.get());
+    Ref r = call_method(future.get(), N.set_exception, {exc.get()});
     return support::none();
 }
 
@@ -165,7 +162,7 @@ bool is_attribute_read(PyObject* req) {
     Ref popped = discard_waiter(self, rid);
     if (err.matches(C.TimeoutError)) {
         Ref text = Ref::steal(PyUnicode_FromString("Timed out waiting for Office.js response"));
-        raise_in_context(PyExc_TimeoutError, text.get(), err.get());
+        support::raise_in_context(PyExc_TimeoutError, text.get(), err.get());
     }
     if (from_wait && attribute_read && Py_IS_TYPE(err.get(), reinterpret_cast<PyTypeObject*>(PyExc_RuntimeError))) {
         Ref args = Ref::steal(PyException_GetArgs(err.get()));
@@ -192,10 +189,8 @@ Ref send_request_sync_impl(PyObject*, const ArgValues& a) {
     Ref future = Ref::steal(PyObject_CallNoArgs(C.Future));
     {
         Ref lock = get_attr(self, N._waiters_lock);
-        with_lock(lock.get(), [&] {
-            Ref waiters = get_attr(self, N.waiters);
-            set_item(waiters.get(), rid.get(), future.get());
-        });
+        Ref waiters = get_attr(self, N.waiters);
+        on_table(lock.get(), waiters.get(), [&] { set_item(waiters.get(), rid.get(), future.get()); });
     }
 
     try {
@@ -218,17 +213,18 @@ Ref reset_impl(PyObject* module, const ArgValues& a) {
     Ref pending;
     {
         Ref lock = get_attr(self, N._waiters_lock);
-        with_lock(lock.get(), [&] {
-            Ref waiters = get_attr(self, N.waiters);
-            if (PyDict_CheckExact(waiters.get())) {
+        Ref waiters = get_attr(self, N.waiters);
+        if (PyDict_CheckExact(waiters.get())) {
+            // The futures stay alive in `pending`: clearing frees no value under the lock.
+            with_lock(lock.get(), [&] {
                 pending = Ref::steal(PyDict_Values(waiters.get()));
                 PyDict_Clear(waiters.get());
-            } else {
-                Ref values = call_method(waiters.get(), N.values);
-                pending = Ref::steal(PySequence_List(values.get()));
-                Ref r = call_method(waiters.get(), N.clear);
-            }
-        });
+            });
+        } else {
+            Ref values = call_method(waiters.get(), N.values);
+            pending = Ref::steal(PySequence_List(values.get()));
+            Ref r = call_method(waiters.get(), N.clear);
+        }
     }
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(pending.get()); ++i) {
         PyObject* future = PyList_GET_ITEM(pending.get(), i);  // kept alive by `pending`
@@ -246,39 +242,55 @@ Ref reset_impl(PyObject* module, const ArgValues& a) {
     // that id would be handed out again, to another callable, once the counter got there.
     // The registry's callables and the old id are dropped after the lock is released: a
     // callable's last reference may hold a proxy whose finaliser sends a request.
+    // `_guid` and `_next_callable_id` are plain instance attributes, read and set in the
+    // instance's own dict; the old values are kept until the lock is released, so replacing them
+    // frees nothing under it.
     Ref dropped;
     Ref old_guid;
+    Ref old_counter;
     {
         Ref lock = get_attr(self, N._callable_lock);
+        Ref registry = get_attr(self, N._callable_registry);
+        Ref one = Ref::steal(PyLong_FromLong(1));
         with_lock(lock.get(), [&] {
             old_guid = get_attr(self, N._guid);
+            old_counter = get_attr(self, N._next_callable_id);
             set_attr(self, N._guid, guid.get());
-            Ref registry = get_attr(self, N._callable_registry);
             if (PyDict_CheckExact(registry.get())) {
                 dropped = Ref::steal(PyDict_Copy(registry.get()));
                 PyDict_Clear(registry.get());
-            } else {
-                Ref r = call_method(registry.get(), N.clear);
             }
-            Ref one = Ref::steal(PyLong_FromLong(1));
             set_attr(self, N._next_callable_id, one.get());
         });
+        if (!PyDict_CheckExact(registry.get())) Ref r = call_method(registry.get(), N.clear);
     }
     dropped.reset();
     old_guid.reset();
+    old_counter.reset();
 
     // All three root proxies follow the new context id, GetSetting included, so that none of
     // them is refused after a reconnect.
     for (PyObject* root : {N.Context, N.Excel, N.GetSetting}) {
-        try {
-            Ref proxy = global(module, root);
+        ignore_exception([&] {
+            Ref proxy = lookup_global(module, root);
             set_attr(proxy.get(), N._msg_guid, guid.get());
-        } catch (const support::PyErrorSet&) {
-            if (!PyErr_ExceptionMatches(PyExc_Exception)) throw;
-            PyErr_Clear();
-        }
+        });
     }
     return support::none();
+}
+
+// "pyfunc_<first 8 characters of the context id>_<number>".
+constexpr Py_ssize_t kIdPrefixLength = 8;
+Ref callable_id(PyObject* guid, PyObject* number) {
+    Ref prefix = PyUnicode_CheckExact(guid) ? Ref::steal(PyUnicode_Substring(guid, 0, kIdPrefixLength))
+                                            : Ref::steal(PySequence_GetSlice(guid, 0, kIdPrefixLength));
+    return Ref::steal(PyUnicode_FromFormat("pyfunc_%S_%S", prefix.get(), number));
+}
+
+// `number + 1`
+Ref next_number(PyObject* number) {
+    Ref one = Ref::steal(PyLong_FromLong(1));
+    return Ref::steal(PyNumber_Add(number, one.get()));
 }
 
 Ref register_callable_impl(PyObject*, const ArgValues& a) {
@@ -290,19 +302,16 @@ Ref register_callable_impl(PyObject*, const ArgValues& a) {
         support::throw_error();
     }
     Ref lock = get_attr(self, N._callable_lock);
+    Ref registry = get_attr(self, N._callable_registry);
     Ref id;
+    Ref guid;
+    Ref number;  // the counter's old value, kept until the lock is released
     Ref replaced;
-    with_lock(lock.get(), [&] {
-        Ref guid = get_attr(self, N._guid);
-        Ref prefix = PyUnicode_CheckExact(guid.get())
-                         ? Ref::steal(PyUnicode_Substring(guid.get(), 0, 8))
-                         : Ref::steal(PySequence_GetSlice(guid.get(), 0, 8));
-        Ref number = get_attr(self, N._next_callable_id);
-        id = Ref::steal(PyUnicode_FromFormat("pyfunc_%S_%S", prefix.get(), number.get()));
-        Ref one = Ref::steal(PyLong_FromLong(1));
-        Ref next = Ref::steal(PyNumber_Add(number.get(), one.get()));
-        set_attr(self, N._next_callable_id, next.get());
-        Ref registry = get_attr(self, N._callable_registry);
+    // The id and the counter's step are made under the lock when the context id is an exact str
+    // and the counter an exact int (nothing there runs Python code), so that a reset racing with
+    // this registration pairs either the old id with the old counter or the new with the new (see
+    // reset). Replaced values are formatted and stepped with their own methods after the lock.
+    auto store = [&] {
         if (PyDict_CheckExact(registry.get())) {
             // Keep a callable that an equal id displaces alive until the lock is released.
             PyObject* old = nullptr;
@@ -310,27 +319,44 @@ Ref register_callable_impl(PyObject*, const ArgValues& a) {
             replaced = Ref::steal_or_null(old);
         }
         set_item(registry.get(), id.get(), obj);
+    };
+    bool made = false;
+    bool stored = false;
+    with_lock(lock.get(), [&] {
+        guid = get_attr(self, N._guid);
+        number = get_attr(self, N._next_callable_id);
+        if (!PyUnicode_CheckExact(guid.get()) || !PyLong_CheckExact(number.get())) return;
+        id = callable_id(guid.get(), number.get());
+        Ref next = next_number(number.get());
+        set_attr(self, N._next_callable_id, next.get());
+        made = true;
+        if (PyDict_CheckExact(registry.get())) {
+            store();
+            stored = true;
+        }
     });
+    if (!made) {
+        id = callable_id(guid.get(), number.get());
+        Ref next = next_number(number.get());
+        set_attr(self, N._next_callable_id, next.get());
+    }
+    if (!stored) on_table(lock.get(), registry.get(), store);
     return id;
 }
 
 Ref get_callable_impl(PyObject*, const ArgValues& a) {
     Ref lock = get_attr(a[0], N._callable_lock);
+    Ref registry = get_attr(a[0], N._callable_registry);
     Ref found;
-    with_lock(lock.get(), [&] {
-        Ref registry = get_attr(a[0], N._callable_registry);
-        found = mapping_get(registry.get(), a[1]);
-    });
+    on_table(lock.get(), registry.get(), [&] { found = mapping_get(registry.get(), a[1]); });
     return found;
 }
 
 Ref unregister_callable_impl(PyObject*, const ArgValues& a) {
     Ref lock = get_attr(a[0], N._callable_lock);
+    Ref registry = get_attr(a[0], N._callable_registry);
     Ref popped;  // released after the lock
-    with_lock(lock.get(), [&] {
-        Ref registry = get_attr(a[0], N._callable_registry);
-        popped = pop_item(registry.get(), a[1]);
-    });
+    on_table(lock.get(), registry.get(), [&] { popped = support::mapping_pop(registry.get(), a[1]); });
     popped.reset();
     return support::none();
 }

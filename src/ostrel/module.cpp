@@ -1,7 +1,7 @@
 // Entry point of the Excel object bridge: builds the module's globals in their fixed order.
 #include "ostrel/parts.hpp"
 #include "ostrel/state.hpp"
-#include "ostrel/util.hpp"
+#include "ostrel/common.hpp"
 #include "support/module_guard.hpp"
 
 namespace ostrel {
@@ -22,13 +22,13 @@ const char* const kDoc =
     "- Excel: Root proxy object (ID 1)\n"
     "- Context: Context proxy object (ID 0)\n";
 
-void import_into(PyObject* module, const char* global_name, const char* module_name) {
-    Ref mod = support::import_module(module_name);
-    support::set_global(module, global_name, mod.get());
-}
+// The fixed object ids of the root proxies (the add-in resolves them without being told).
+constexpr long kContextId = 0;
+constexpr long kExcelId = 1;
+constexpr long kGetSettingId = 2;
 
 Ref root_proxy(PyObject* module, long object_id, const char* type_name) {
-    Ref cls = global(module, N.OfficeJsObject);
+    Ref cls = lookup_global(module, N.OfficeJsObject);
     Ref id = Ref::steal(PyLong_FromLong(object_id));
     Ref name = Ref::steal(PyUnicode_FromString(type_name));
     Ref kwnames = Ref::steal(Py_BuildValue("(ss)", "object_id", "type_name"));
@@ -37,23 +37,20 @@ Ref root_proxy(PyObject* module, long object_id, const char* type_name) {
 }
 
 void build(PyObject* module) {
-    init_names();
+    N.intern_all();
 
-    // Step 1: the libraries, all required.
-    import_into(module, "base64", "base64");
-    import_into(module, "concurrent", "concurrent.futures");
-    import_into(module, "dt", "datetime");
-    import_into(module, "threading", "threading");
-    import_into(module, "uuid", "uuid");
-    import_into(module, "pd", "pandas");
-    import_into(module, "np", "numpy");
-    for (const char* name : {"Any", "Dict"}) {
-        Ref obj = support::import_from("typing", name);
-        support::set_global(module, name, obj.get());
-    }
+    // The libraries, all required.
+    support::bind_import(module, "base64", "base64");
+    support::bind_import(module, "concurrent.futures", "concurrent");
+    support::bind_import(module, "datetime", "dt");
+    support::bind_import(module, "threading", "threading");
+    support::bind_import(module, "uuid", "uuid");
+    support::bind_import(module, "pandas", "pd");
+    support::bind_import(module, "numpy", "np");
+    for (const char* name : {"Any", "Dict"}) support::bind_from(module, "typing", name);
     init_cache(module);
 
-    // Steps 2 to 5: the classes and the operation functions.
+    // The classes and the operation functions.
     Ref serializer = make_serializer_class(module);
     support::set_global(module, "Serializer", serializer.get());
     Ref messaging_class = make_messaging_class(module);
@@ -70,14 +67,14 @@ void build(PyObject* module) {
     Ref dict_class = make_dict_class(module);
     support::set_global(module, "OfficeJsDict", dict_class.get());
 
-    // Steps 6 and 7: the messaging instance, then the root proxies stamped with its context id.
+    // The messaging instance, then the root proxies stamped with its context id.
     Ref messaging = Ref::steal(PyObject_CallNoArgs(messaging_class.get()));
     support::set_global(module, "messaging", messaging.get());
-    Ref context = root_proxy(module, 0, "RequestContext");
+    Ref context = root_proxy(module, kContextId, "RequestContext");
     support::set_global(module, "Context", context.get());
-    Ref excel = root_proxy(module, 1, "Excel");
+    Ref excel = root_proxy(module, kExcelId, "Excel");
     support::set_global(module, "Excel", excel.get());
-    Ref get_setting = root_proxy(module, 2, "Function");
+    Ref get_setting = root_proxy(module, kGetSettingId, "Function");
     support::set_global(module, "GetSetting", get_setting.get());
 
     register_copying(module, object_class.get(), array_class.get(), dict_class.get());

@@ -3,12 +3,10 @@
 
 #include <cmath>
 
-#include "ostrel/util.hpp"
+#include "ostrel/common.hpp"
 
 namespace ostrel {
 namespace {
-
-bool isinstance(PyObject* obj, PyObject* cls) { return support::check(PyObject_IsInstance(obj, cls)) != 0; }
 
 // numpy's one-letter kind of `values.dtype` ('f', 'M', 'O', ...), or 0 when it has none.
 Py_UCS4 dtype_kind(PyObject* values) {
@@ -32,10 +30,10 @@ bool is_missing(PyObject* cell) {
     if (tp == &PyLong_Type || tp == &PyUnicode_Type || tp == &PyBool_Type) return false;
     if (cell == C.pd_NA || cell == C.pd_NaT) return true;
     if (PyFloat_Check(cell)) return std::isnan(PyFloat_AS_DOUBLE(cell));
-    if (!isinstance(cell, C.np_generic)) return false;
+    if (!support::is_instance(cell, C.np_generic)) return false;
     Ref answer = Ref::steal(PyObject_CallOneArg(C.pd_isna, cell));
     if (PyBool_Check(answer.get())) return answer.get() == Py_True;
-    return isinstance(answer.get(), C.np_bool) && support::truthy(answer.get());
+    return support::is_instance(answer.get(), C.np_bool) && support::truthy(answer.get());
 }
 
 // Replaces the missing cells of one row (a list the row's `tolist` just made) by "".
@@ -53,8 +51,7 @@ void blank_missing(PyObject* cells) {
 Ref array_items(PyObject* array) {
     if (!is_datetime_kind(dtype_kind(array))) return call_method(array, N.tolist);
     Ref ndim = get_attr(array, N.ndim);
-    const long dims = PyLong_AsLong(ndim.get());
-    if (dims == -1 && PyErr_Occurred()) support::throw_error();
+    const Py_ssize_t dims = support::as_ssize(ndim.get());
     if (dims == 0) {
         Ref no_index = Ref::steal(PyTuple_New(0));
         return Ref::steal(PyObject_GetItem(array, no_index.get()));
@@ -63,7 +60,7 @@ Ref array_items(PyObject* array) {
 }
 
 Ref frame_rows(PyObject* value) {
-    Ref frame = isinstance(value, C.pd_Series) ? call_method(value, N.to_frame) : Ref::borrow(value);
+    Ref frame = support::is_instance(value, C.pd_Series) ? call_method(value, N.to_frame) : Ref::borrow(value);
     Ref columns = get_attr(frame.get(), N.columns);
     Ref header = call_method(columns.get(), N.tolist);
     Ref rows = Ref::steal(PyList_New(0));
@@ -74,19 +71,17 @@ Ref frame_rows(PyObject* value) {
         // Only a frame whose every column is datetime-like (or timedelta-like) gives numpy
         // datetime values here; mixed frames already give pandas' own objects, and those keep
         // the instant at any precision.
-        Ref objects = call_method(frame.get(), N.astype, reinterpret_cast<PyObject*>(&PyBaseObject_Type));
+        Ref objects = call_method(frame.get(), N.astype, {reinterpret_cast<PyObject*>(&PyBaseObject_Type)});
         values = get_attr(objects.get(), N.values);
         kind = 'O';
     }
     // Integer and boolean arrays cannot hold a missing value.
     const bool may_miss = kind != 'i' && kind != 'u' && kind != 'b';
-    Ref it = Ref::steal(PyObject_GetIter(values.get()));
-    while (Ref row = Ref::steal_or_null(PyIter_Next(it.get()))) {
+    for (Ref& row : iterate(values.get())) {
         Ref cells = call_method(row.get(), N.tolist);
         if (may_miss) blank_missing(cells.get());
         support::check(PyList_Append(rows.get(), cells.get()));
     }
-    if (PyErr_Occurred()) support::throw_error();
     return rows;
 }
 

@@ -4,21 +4,16 @@
 // special methods find them by name at each call.
 #include "ostrel/parts.hpp"
 #include "ostrel/serializer.hpp"
-#include "ostrel/util.hpp"
+#include "ostrel/common.hpp"
 #include "support/function.hpp"
 
 namespace ostrel {
 namespace {
 
-using support::ArgType;
-using support::ArgValues;
-using support::FunctionDef;
-using support::Param;
-
 // Raises the stopped-context RuntimeError when the proxy's stamp is not the current context id.
 void check_stamp(PyObject* module, PyObject* self) {
     Ref stamp = get_attr(self, N._msg_guid);
-    Ref messaging = global(module, N.messaging);
+    Ref messaging = lookup_global(module, N.messaging);
     Ref current = get_attr(messaging.get(), N._guid);
     bool differs;
     if (PyUnicode_CheckExact(stamp.get()) && PyUnicode_CheckExact(current.get())) {
@@ -34,8 +29,8 @@ void check_stamp(PyObject* module, PyObject* self) {
 
 // `messaging.send_request_sync(body)`.
 Ref send(PyObject* module, PyObject* body) {
-    Ref messaging = global(module, N.messaging);
-    return call_method(messaging.get(), N.send_request_sync, body);
+    Ref messaging = lookup_global(module, N.messaging);
+    return call_method(messaging.get(), N.send_request_sync, {body});
 }
 
 // Raises `type` with the response's error text when its `ok` is falsy. `fallback` builds the
@@ -72,7 +67,7 @@ bool is_dunder(PyObject* name) {
 Ref getattr_impl(PyObject* module, const ArgValues& a) {
     PyObject* self = a[0];
     PyObject* name = a[1];
-    if (name_in(name, {N._internal_id, N._internal_typeName, N._msg_guid, N._typ, N._internal_cache})) {
+    if (str_in(name, {N._internal_id, N._internal_typeName, N._msg_guid, N._typ, N._internal_cache})) {
         return Ref::steal(PyObject_GenericGetAttr(self, name));
     }
     if (is_dunder(name)) {
@@ -126,7 +121,7 @@ Ref setattr_impl(PyObject* module, const ArgValues& a) {
     PyObject* self = a[0];
     PyObject* name = a[1];
     PyObject* value = a[2];
-    if (name_in(name, {N._internal_id, N._internal_typeName, N._msg_guid, N._typ})) {
+    if (str_in(name, {N._internal_id, N._internal_typeName, N._msg_guid, N._typ})) {
         support::check(PyObject_GenericSetAttr(self, name, value));
         return support::none();
     }
@@ -188,14 +183,11 @@ Ref call_impl(PyObject* module, const ArgValues& a) {
 }
 
 Ref del_impl(PyObject* module, const ArgValues& a) {
-    try {
+    ignore_exception([&] {
         Ref caller = get_attr(a[0], N._internal_id);
         Ref body = make_dict({{N.method, N.DEL}, {N.name, N.__del__}, {N.caller, caller.get()}});
         Ref response = send(module, body.get());
-    } catch (const support::PyErrorSet&) {
-        if (!PyErr_ExceptionMatches(PyExc_Exception)) throw;
-        PyErr_Clear();
-    }
+    });
     return support::none();
 }
 

@@ -3,15 +3,10 @@
 #include "ostrel/delegate.hpp"
 #include "ostrel/parts.hpp"
 #include "ostrel/proxy_methods.hpp"
-#include "ostrel/util.hpp"
+#include "ostrel/common.hpp"
 
 namespace ostrel {
 namespace {
-
-using support::ArgType;
-using support::ArgValues;
-using support::FunctionDef;
-using support::Param;
 
 Ref init_impl(PyObject* module, const ArgValues& a) {
     init_internals(module, a[0], a[1], a[2], N.officejs_object);

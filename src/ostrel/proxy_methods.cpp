@@ -4,15 +4,10 @@
 #include <vector>
 
 #include "ostrel/delegate.hpp"
-#include "ostrel/util.hpp"
+#include "ostrel/common.hpp"
 
 namespace ostrel {
 namespace {
-
-using support::ArgType;
-using support::ArgValues;
-using support::FunctionDef;
-using support::Param;
 
 Ref getattr_impl(PyObject* module, const ArgValues& a) { return delegate_getattr(module, a[0], a[1]); }
 
@@ -45,7 +40,7 @@ void init_internals(PyObject* module, PyObject* self, PyObject* object_id, PyObj
                     PyObject* kind) {
     support::check(PyObject_GenericSetAttr(self, N._internal_id, object_id));
     support::check(PyObject_GenericSetAttr(self, N._internal_typeName, type_name));
-    Ref messaging = global(module, N.messaging);
+    Ref messaging = lookup_global(module, N.messaging);
     Ref guid = get_attr(messaging.get(), N._guid);
     support::check(PyObject_GenericSetAttr(self, N._msg_guid, guid.get()));
     support::check(PyObject_GenericSetAttr(self, N._typ, kind));

@@ -10,7 +10,7 @@
 #include "ostrel/nesting.hpp"
 #include "ostrel/numpy_pandas.hpp"
 #include "ostrel/parts.hpp"
-#include "ostrel/util.hpp"
+#include "ostrel/common.hpp"
 #include "support/args.hpp"
 #include "support/function.hpp"
 
@@ -19,21 +19,11 @@
 namespace ostrel {
 namespace {
 
-using support::ArgType;
-using support::ArgValues;
-using support::FunctionDef;
-using support::Param;
-
 const char* const kEncoding = " while encoding a value";
 const char* const kDecoding = " while decoding a value";
 
 Ref encode(PyObject* module, PyObject* value);
 Ref decode(PyObject* module, PyObject* wire);
-
-bool isinstance(PyObject* obj, PyObject* cls) { return support::check(PyObject_IsInstance(obj, cls)) != 0; }
-bool isinstance(PyObject* obj, PyTypeObject* cls) {
-    return isinstance(obj, reinterpret_cast<PyObject*>(cls));
-}
 
 // {"type": tag, "value": payload, "isSpec": spec}, keys in that order.
 Ref wire(PyObject* tag, PyObject* payload, bool is_spec) {
@@ -46,7 +36,7 @@ Ref wire(PyObject* tag, PyObject* payload, bool is_spec) {
 
 // The current `Serializer.<name>`, or an empty Ref when it is still `ours`.
 Ref resolve(PyObject* module, PyObject* name, PyObject* ours) {
-    Ref serializer = global(module, N.Serializer);
+    Ref serializer = lookup_global(module, N.Serializer);
     Ref fn = get_attr(serializer.get(), name);
     if (fn.get() == ours) return Ref();
     return fn;
@@ -86,12 +76,10 @@ Ref encode_sequence(PyObject* module, PyObject* seq) {
         }
     } else {
         items = Ref::steal(PyList_New(0));
-        Ref it = Ref::steal(PyObject_GetIter(seq));
-        while (Ref item = Ref::steal_or_null(PyIter_Next(it.get()))) {
+        for (Ref& item : iterate(seq)) {
             Ref enc = encode_with(module, fn, item.get());
             support::check(PyList_Append(items.get(), enc.get()));
         }
-        if (PyErr_Occurred()) support::throw_error();
     }
     return wire(N.Array, items.get(), false);
 }
@@ -117,14 +105,12 @@ Ref encode_mapping(PyObject* module, PyObject* mapping) {
         }
     } else {
         Ref items = call_method(mapping, N.items);
-        Ref it = Ref::steal(PyObject_GetIter(items.get()));
-        while (Ref pair = Ref::steal_or_null(PyIter_Next(it.get()))) {
+        for (Ref& pair : iterate(items.get())) {
             Ref k = Ref::steal(PySequence_GetItem(pair.get(), 0));
             Ref v = Ref::steal(PySequence_GetItem(pair.get(), 1));
             Ref enc = encode_with(module, fn, v.get());
             support::check(PyDict_SetItem(out.get(), k.get(), enc.get()));
         }
-        if (PyErr_Occurred()) support::throw_error();
     }
     return wire(N.Dict, out.get(), false);
 }
@@ -148,12 +134,12 @@ Ref encode_ndarray(PyObject* module, PyObject* value) {
 
 Ref encode_date(PyObject* value) {
     Ref v = Ref::borrow(value);
-    if (isinstance(value, C.dt_datetime)) {
+    if (support::is_instance(value, C.dt_datetime)) {
         Ref tz = get_attr(value, N.tzinfo);
-        if (support::truthy(tz.get())) v = call_method(value, N.astimezone, C.utc);
+        if (support::truthy(tz.get())) v = call_method(value, N.astimezone, {C.utc});
     }
     Ref text;
-    if (isinstance(v.get(), C.np_datetime64) && !isinstance(v.get(), C.dt_date)) {
+    if (support::is_instance(v.get(), C.np_datetime64) && !support::is_instance(v.get(), C.dt_date)) {
         // numpy's own text of the value: ISO 8601 at the value's own unit (so it round-trips
         // the instant, down to nanoseconds), without an offset.
         text = Ref::steal(PyObject_Str(v.get()));
@@ -172,52 +158,52 @@ Ref encode_bytes(PyObject* value) {
 
 // The ordered rules for everything that is not one of the exact built-in types.
 Ref encode_other(PyObject* module, PyObject* value) {
-    if (isinstance(value, &PyBool_Type) || isinstance(value, C.np_bool)) {
+    if (support::is_instance(value, &PyBool_Type) || support::is_instance(value, C.np_bool)) {
         return wire(N.Bool, support::truthy(value) ? Py_True : Py_False, false);
     }
-    if (isinstance(value, &PyLong_Type)) {
+    if (support::is_instance(value, &PyLong_Type)) {
         Ref n = Ref::steal(PyNumber_Long(value));
         return wire(N.Int, n.get(), false);
     }
-    if (isinstance(value, &PyFloat_Type)) {
+    if (support::is_instance(value, &PyFloat_Type)) {
         Ref f = Ref::steal(PyNumber_Float(value));
         return wire(N.Float, f.get(), false);
     }
-    if (isinstance(value, &PyUnicode_Type)) return wire(N.String, value, false);
-    if (isinstance(value, C.dt_datetime) || isinstance(value, C.dt_date) ||
-        isinstance(value, C.pd_Timestamp) || isinstance(value, C.np_datetime64)) {
+    if (support::is_instance(value, &PyUnicode_Type)) return wire(N.String, value, false);
+    if (support::is_instance(value, C.dt_datetime) || support::is_instance(value, C.dt_date) ||
+        support::is_instance(value, C.pd_Timestamp) || support::is_instance(value, C.np_datetime64)) {
         return encode_date(value);
     }
-    if (isinstance(value, &PyBytes_Type) || isinstance(value, &PyByteArray_Type) ||
-        isinstance(value, &PyMemoryView_Type)) {
+    if (support::is_instance(value, &PyBytes_Type) || support::is_instance(value, &PyByteArray_Type) ||
+        support::is_instance(value, &PyMemoryView_Type)) {
         return encode_bytes(value);
     }
-    if (isinstance(value, &PyList_Type) || isinstance(value, &PyTuple_Type)) {
+    if (support::is_instance(value, &PyList_Type) || support::is_instance(value, &PyTuple_Type)) {
         return encode_sequence(module, value);
     }
-    if (isinstance(value, &PyDict_Type)) return encode_mapping(module, value);
-    if (isinstance(value, C.pd_Series) || isinstance(value, C.pd_DataFrame)) {
+    if (support::is_instance(value, &PyDict_Type)) return encode_mapping(module, value);
+    if (support::is_instance(value, C.pd_Series) || support::is_instance(value, C.pd_DataFrame)) {
         return encode_frame(module, value);
     }
-    Ref proxy_class = global(module, N.OfficeJsObject);
-    if (isinstance(value, proxy_class.get())) {
+    Ref proxy_class = lookup_global(module, N.OfficeJsObject);
+    if (support::is_instance(value, proxy_class.get())) {
         Ref tag = get_attr(value, N._internal_typeName);
         Ref id = get_attr(value, N._internal_id);
         return wire(tag.get(), id.get(), true);
     }
     if (PyCallable_Check(value)) {
-        Ref messaging = global(module, N.messaging);
-        Ref id = call_method(messaging.get(), N.register_callable, value);
+        Ref messaging = lookup_global(module, N.messaging);
+        Ref id = call_method(messaging.get(), N.register_callable, {value});
         return wire(N.Python_Function, id.get(), true);
     }
     // numpy values that no rule above takes: arrays, and the integer and floating scalars that
     // are no int or float subclass (a timedelta64 is a numpy integer, but no number to a sheet).
-    if (isinstance(value, C.np_ndarray)) return encode_ndarray(module, value);
-    if (isinstance(value, C.np_integer) && !isinstance(value, C.np_timedelta64)) {
+    if (support::is_instance(value, C.np_ndarray)) return encode_ndarray(module, value);
+    if (support::is_instance(value, C.np_integer) && !support::is_instance(value, C.np_timedelta64)) {
         Ref n = Ref::steal(PyNumber_Long(value));
         return wire(N.Int, n.get(), false);
     }
-    if (isinstance(value, C.np_floating)) {
+    if (support::is_instance(value, C.np_floating)) {
         Ref f = Ref::steal(PyNumber_Float(value));
         return wire(N.Float, f.get(), false);
     }
@@ -257,48 +243,45 @@ void decode_items(PyObject* module, PyObject* payload, PyObject* out) {
         }
         return;
     }
-    Ref it = Ref::steal(PyObject_GetIter(payload));
-    while (Ref item = Ref::steal_or_null(PyIter_Next(it.get()))) {
+    for (Ref& item : iterate(payload)) {
         Ref dec = decode_with(module, fn, item.get());
         support::check(PyList_Append(out, dec.get()));
     }
-    if (PyErr_Occurred()) support::throw_error();
 }
 
 Ref decode_array(PyObject* module, PyObject* payload, PyObject* id) {
-    Ref cls = global(module, N.OfficeJsArray);
+    Ref cls = lookup_global(module, N.OfficeJsArray);
     Ref proxy = Ref::steal(PyObject_CallOneArg(cls.get(), id));
     Ref items = Ref::steal(PyList_New(0));
     if (support::truthy(payload)) decode_items(module, payload, items.get());
-    Ref r = call_method(proxy.get(), N.extend, items.get());
+    Ref r = call_method(proxy.get(), N.extend, {items.get()});
     return proxy;
 }
 
 Ref decode_dict(PyObject* module, PyObject* payload, PyObject* id) {
-    Ref cls = global(module, N.OfficeJsDict);
+    Ref cls = lookup_global(module, N.OfficeJsDict);
     Ref proxy = Ref::steal(PyObject_CallOneArg(cls.get(), id));
     Ref entries = Ref::steal(PyDict_New());
     if (support::truthy(payload)) {
         Nesting nest(payload, false, kDecoding);
         Ref fn = resolve(module, N.from_wire, C.from_wire_fn);
         Ref pairs = call_method(payload, N.items);
-        Ref it = Ref::steal(PyObject_GetIter(pairs.get()));
-        while (Ref pair = Ref::steal_or_null(PyIter_Next(it.get()))) {
+        for (Ref& pair : iterate(pairs.get())) {
             Ref k = Ref::steal(PySequence_GetItem(pair.get(), 0));
             Ref v = Ref::steal(PySequence_GetItem(pair.get(), 1));
             Ref dec = decode_with(module, fn, v.get());
             support::check(PyDict_SetItem(entries.get(), k.get(), dec.get()));
         }
-        if (PyErr_Occurred()) support::throw_error();
     }
-    Ref r = call_method(proxy.get(), N.update, entries.get());
+    Ref r = call_method(proxy.get(), N.update, {entries.get()});
     return proxy;
 }
 
 enum class Tag { Null, Bool, Int, Float, String, Date, Bytes, Array, Dict, Other };
 
 // The tag tests, in rule order. Tags that arrive as the interned literals (the usual case) are
-// told apart by identity first; anything else is compared with ==, as the rules say.
+// told apart by identity first; anything else (a str built elsewhere, a str subclass, an object
+// that equals a tag) is compared with ==.
 Tag classify(PyObject* t) {
     static const std::pair<PyObject* Names::*, Tag> tags[] = {
         {&Names::Null, Tag::Null},     {&Names::Bool, Tag::Bool},   {&Names::Int, Tag::Int},
@@ -336,11 +319,9 @@ Ref decode(PyObject* module, PyObject* w) {
         case Tag::String:
             return Ref::steal(PyObject_Str(v));
         case Tag::Date: {
-            PyObject* parsed = PyObject_CallOneArg(C.fromisoformat, v);
-            if (parsed) return Ref::steal(parsed);
-            if (!PyErr_ExceptionMatches(PyExc_Exception)) support::throw_error();
-            PyErr_Clear();
-            return payload;
+            return support::guard(
+                {PyExc_Exception}, [&] { return support::call(C.fromisoformat, {v}); },
+                [&](PyObject*) { return std::move(payload); });
         }
         case Tag::Bytes: {
             PyObject* data = support::truthy(v) ? v : C.empty_bytes;
@@ -359,7 +340,7 @@ Ref decode(PyObject* module, PyObject* w) {
     }
     Ref is_spec = field(w, N.isSpec);
     if (support::truthy(is_spec.get())) {
-        Ref cls = global(module, N.OfficeJsObject);
+        Ref cls = lookup_global(module, N.OfficeJsObject);
         Ref object_id = Ref::steal(PyNumber_Long(v));
         PyObject* args[] = {object_id.get(), tag.get()};
         return Ref::steal(PyObject_Vectorcall(cls.get(), args, 2, nullptr));

@@ -1,6 +1,7 @@
 // Interned names and cached library objects of the bridge (see state.hpp).
 #include "ostrel/state.hpp"
 
+#include "support/call.hpp"
 #include "support/namespace.hpp"
 
 namespace ostrel {
@@ -12,10 +13,6 @@ namespace {
 
 // Takes a new reference into a cache slot.
 void keep(PyObject*& slot, support::Ref value) { slot = value.release(); }
-
-support::Ref attr(PyObject* obj, const char* name) {
-    return support::Ref::steal(PyObject_GetAttrString(obj, name));
-}
 
 // `class OfficeJsAttributeError(AttributeError, RuntimeError)`, shown in tracebacks under the
 // module's short name.
@@ -31,49 +28,42 @@ support::Ref make_attribute_error() {
 
 }  // namespace
 
-void init_names() {
-#define OSTREL_INTERN_NAME(n) \
-    if (!N.n) N.n = support::intern(#n).release();
-    OSTREL_NAMES(OSTREL_INTERN_NAME)
-#undef OSTREL_INTERN_NAME
-}
-
 void init_cache(PyObject* module) {
-    support::Ref np = attr(module, "np");
-    support::Ref pd = attr(module, "pd");
-    support::Ref dt = attr(module, "dt");
-    support::Ref base64 = attr(module, "base64");
-    support::Ref uuid = attr(module, "uuid");
-    support::Ref concurrent = attr(module, "concurrent");
-    support::Ref threading = attr(module, "threading");
+    support::Ref np = support::get_attr(module, "np");
+    support::Ref pd = support::get_attr(module, "pd");
+    support::Ref dt = support::get_attr(module, "dt");
+    support::Ref base64 = support::get_attr(module, "base64");
+    support::Ref uuid = support::get_attr(module, "uuid");
+    support::Ref concurrent = support::get_attr(module, "concurrent");
+    support::Ref threading = support::get_attr(module, "threading");
 
-    keep(C.np_bool, attr(np.get(), "bool_"));
-    keep(C.dt_datetime, attr(dt.get(), "datetime"));
-    keep(C.dt_date, attr(dt.get(), "date"));
-    keep(C.pd_Timestamp, attr(pd.get(), "Timestamp"));
-    keep(C.np_datetime64, attr(np.get(), "datetime64"));
-    keep(C.pd_Series, attr(pd.get(), "Series"));
-    keep(C.pd_DataFrame, attr(pd.get(), "DataFrame"));
-    keep(C.np_ndarray, attr(np.get(), "ndarray"));
-    keep(C.np_generic, attr(np.get(), "generic"));
-    keep(C.np_integer, attr(np.get(), "integer"));
-    keep(C.np_floating, attr(np.get(), "floating"));
-    keep(C.np_timedelta64, attr(np.get(), "timedelta64"));
-    keep(C.pd_NA, attr(pd.get(), "NA"));
-    keep(C.pd_NaT, attr(pd.get(), "NaT"));
-    keep(C.pd_isna, attr(pd.get(), "isna"));
-    support::Ref timezone = attr(dt.get(), "timezone");
-    keep(C.utc, attr(timezone.get(), "utc"));
-    keep(C.fromisoformat, attr(C.dt_datetime, "fromisoformat"));
-    keep(C.b64encode, attr(base64.get(), "b64encode"));
-    keep(C.b64decode, attr(base64.get(), "b64decode"));
+    keep(C.np_bool, support::get_attr(np.get(), "bool_"));
+    keep(C.dt_datetime, support::get_attr(dt.get(), "datetime"));
+    keep(C.dt_date, support::get_attr(dt.get(), "date"));
+    keep(C.pd_Timestamp, support::get_attr(pd.get(), "Timestamp"));
+    keep(C.np_datetime64, support::get_attr(np.get(), "datetime64"));
+    keep(C.pd_Series, support::get_attr(pd.get(), "Series"));
+    keep(C.pd_DataFrame, support::get_attr(pd.get(), "DataFrame"));
+    keep(C.np_ndarray, support::get_attr(np.get(), "ndarray"));
+    keep(C.np_generic, support::get_attr(np.get(), "generic"));
+    keep(C.np_integer, support::get_attr(np.get(), "integer"));
+    keep(C.np_floating, support::get_attr(np.get(), "floating"));
+    keep(C.np_timedelta64, support::get_attr(np.get(), "timedelta64"));
+    keep(C.pd_NA, support::get_attr(pd.get(), "NA"));
+    keep(C.pd_NaT, support::get_attr(pd.get(), "NaT"));
+    keep(C.pd_isna, support::get_attr(pd.get(), "isna"));
+    support::Ref timezone = support::get_attr(dt.get(), "timezone");
+    keep(C.utc, support::get_attr(timezone.get(), "utc"));
+    keep(C.fromisoformat, support::get_attr(C.dt_datetime, "fromisoformat"));
+    keep(C.b64encode, support::get_attr(base64.get(), "b64encode"));
+    keep(C.b64decode, support::get_attr(base64.get(), "b64decode"));
     keep(C.empty_bytes, support::Ref::steal(PyBytes_FromStringAndSize(nullptr, 0)));
     keep(C.empty_str, support::Ref::steal(PyUnicode_FromStringAndSize(nullptr, 0)));
-    keep(C.uuid4, attr(uuid.get(), "uuid4"));
-    support::Ref futures = attr(concurrent.get(), "futures");
-    keep(C.Future, attr(futures.get(), "Future"));
-    keep(C.TimeoutError, attr(futures.get(), "TimeoutError"));
-    keep(C.new_lock, attr(threading.get(), "Lock"));
+    keep(C.uuid4, support::get_attr(uuid.get(), "uuid4"));
+    support::Ref futures = support::get_attr(concurrent.get(), "futures");
+    keep(C.Future, support::get_attr(futures.get(), "Future"));
+    keep(C.TimeoutError, support::get_attr(futures.get(), "TimeoutError"));
+    keep(C.new_lock, support::get_attr(threading.get(), "Lock"));
     keep(C.timeout_kwnames, support::Ref::steal(PyTuple_Pack(1, N.timeout)));
     keep(C.attribute_error, make_attribute_error());
 }

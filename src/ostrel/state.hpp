@@ -7,41 +7,58 @@
 // initialisation.
 #pragma once
 
+#include "support/names.hpp"
 #include "support/ref.hpp"
 
 namespace ostrel {
 
-// Interned strings; the member name is the text (all are valid identifiers).
-#define OSTREL_NAMES(X)                                                                              \
-    /* wire values */                                                                                \
-    X(type) X(value) X(isSpec) X(id)                                                                 \
-    X(Null) X(Bool) X(Int) X(Float) X(String) X(Date) X(Bytes) X(Array) X(Dict) X(Python_Function)  \
-    /* request and response messages */                                                             \
-    X(method) X(name) X(caller) X(args) X(arg_type) X(requestId) X(kind) X(request) X(ok) X(error)  \
-    X(message) X(result) X(GET) X(GETITEM) X(SET) X(CALL) X(DEL) X(PLACED) X(NAMED) X(Function)    \
-    X(__call__) X(__del__) X(timeout)                                                                \
-    /* late-bound module globals */                                                                  \
-    X(messaging) X(Serializer) X(OfficeJsObject) X(OfficeJsArray) X(OfficeJsDict) X(Context)        \
-    X(Excel) X(GetSetting) X(_internal_officejs_names) X(_cw__getattr__) X(_cw__getitem__)          \
-    X(_cw__setattr__) X(_cw__call__) X(_cw__del__)                                                   \
-    /* attributes and methods */                                                                     \
-    X(_internal_id) X(_internal_typeName) X(_msg_guid) X(_typ) X(_internal_cache) X(waiters)        \
-    X(_waiters_lock) X(_guid) X(_send_handler) X(loop) X(loop_thread) X(_callable_registry)         \
-    X(_callable_lock) X(_next_callable_id) X(send_request_sync) X(register_callable) X(to_wire)     \
-    X(from_wire) X(acquire) X(release) X(cancel) X(done) X(set_result) X(set_exception) X(get)      \
-    X(pop) X(clear) X(hex) X(tzinfo) X(astimezone) X(isoformat) X(to_frame) X(columns) X(tolist)   \
-    X(values) X(items) X(keys) X(extend) X(update) X(tb_frame) X(tb_next) X(f_code) X(co_name)              \
-    X(with_traceback)                                                                                \
-    /* numpy and pandas values */                                                                    \
-    X(dtype) X(astype) X(ndim)                                                                       \
-    /* proxy kinds */                                                                                \
-    X(officejs_object) X(officejs_array) X(officejs_dict)
+// Interned strings (see support/names.hpp).
+#define OSTREL_NAMES(X)                                                                           \
+    /* wire values */                                                                             \
+    X(type, "type") X(value, "value") X(isSpec, "isSpec") X(id, "id")                             \
+    X(Null, "Null") X(Bool, "Bool") X(Int, "Int") X(Float, "Float") X(String, "String")           \
+    X(Date, "Date") X(Bytes, "Bytes") X(Array, "Array") X(Dict, "Dict")                           \
+    X(Python_Function, "Python_Function")                                                         \
+    /* request and response messages */                                                           \
+    X(method, "method") X(name, "name") X(caller, "caller") X(args, "args")                       \
+    X(arg_type, "arg_type") X(requestId, "requestId") X(kind, "kind") X(request, "request")       \
+    X(ok, "ok") X(error, "error")                                                                 \
+    X(message, "message") X(result, "result") X(GET, "GET") X(GETITEM, "GETITEM") X(SET, "SET")   \
+    X(CALL, "CALL") X(DEL, "DEL") X(PLACED, "PLACED") X(NAMED, "NAMED") X(Function, "Function")   \
+    X(__call__, "__call__") X(__del__, "__del__") X(timeout, "timeout")                           \
+    /* late-bound module globals */                                                               \
+    X(messaging, "messaging") X(Serializer, "Serializer") X(OfficeJsObject, "OfficeJsObject")     \
+    X(OfficeJsArray, "OfficeJsArray") X(OfficeJsDict, "OfficeJsDict") X(Context, "Context")       \
+    X(Excel, "Excel") X(GetSetting, "GetSetting")                                                 \
+    X(_internal_officejs_names, "_internal_officejs_names") X(_cw__getattr__, "_cw__getattr__")   \
+    X(_cw__getitem__, "_cw__getitem__")                                                           \
+    X(_cw__setattr__, "_cw__setattr__") X(_cw__call__, "_cw__call__")                             \
+    X(_cw__del__, "_cw__del__")                                                                   \
+    /* attributes and methods */                                                                  \
+    X(_internal_id, "_internal_id") X(_internal_typeName, "_internal_typeName")                   \
+    X(_msg_guid, "_msg_guid") X(_typ, "_typ") X(_internal_cache, "_internal_cache")               \
+    X(waiters, "waiters")                                                                         \
+    X(_waiters_lock, "_waiters_lock") X(_guid, "_guid") X(_send_handler, "_send_handler")         \
+    X(loop, "loop") X(loop_thread, "loop_thread") X(_callable_registry, "_callable_registry")     \
+    X(_callable_lock, "_callable_lock") X(_next_callable_id, "_next_callable_id")                 \
+    X(send_request_sync, "send_request_sync") X(register_callable, "register_callable")           \
+    X(to_wire, "to_wire")                                                                         \
+    X(from_wire, "from_wire") X(acquire, "acquire") X(release, "release") X(cancel, "cancel")     \
+    X(done, "done") X(set_result, "set_result") X(set_exception, "set_exception") X(get, "get")   \
+    X(pop, "pop") X(clear, "clear") X(hex, "hex") X(tzinfo, "tzinfo")                             \
+    X(astimezone, "astimezone") X(isoformat, "isoformat") X(to_frame, "to_frame")                 \
+    X(columns, "columns") X(tolist, "tolist")                                                     \
+    X(values, "values") X(items, "items") X(keys, "keys") X(extend, "extend")                     \
+    X(update, "update") X(tb_frame, "tb_frame") X(tb_next, "tb_next") X(f_code, "f_code")         \
+    X(co_name, "co_name")                                                                         \
+    X(with_traceback, "with_traceback")                                                           \
+    /* numpy and pandas values */                                                                 \
+    X(dtype, "dtype") X(astype, "astype") X(ndim, "ndim")                                         \
+    /* proxy kinds */                                                                             \
+    X(officejs_object, "officejs_object") X(officejs_array, "officejs_array")                     \
+    X(officejs_dict, "officejs_dict")
 
-struct Names {
-#define OSTREL_DECLARE_NAME(n) PyObject* n = nullptr;
-    OSTREL_NAMES(OSTREL_DECLARE_NAME)
-#undef OSTREL_DECLARE_NAME
-};
+SUPPORT_NAME_TABLE(Names, OSTREL_NAMES)
 
 struct Cache {
     // Types the encoder tests with isinstance, in rule order.
@@ -86,8 +103,6 @@ struct Cache {
 extern Names N;
 extern Cache C;
 
-// Interns every name; call first during initialisation.
-void init_names();
 // Fills the cache from the imported modules (after the module's imports succeeded).
 void init_cache(PyObject* module);
 // Drops everything after a failed initialisation so that the next import starts afresh.

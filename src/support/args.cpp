@@ -1,17 +1,28 @@
 // The argument rule: one parser over vectorcall arguments for every callable of both modules.
 #include "support/args.hpp"
 
+#include "support/values.hpp"
+
 #include <cstring>
 #include <string>
 
 namespace support {
 
-Signature::Signature(const char* func_name, std::initializer_list<Param> params, bool varargs,
+Signature::Signature(const char* func_name, const Param* params, std::size_t count, bool varargs,
                      bool varkw)
-    : func_name_(func_name), params_(params), varargs_(varargs), varkw_(varkw) {
+    : func_name_(func_name), params_(params, params + count), varargs_(varargs), varkw_(varkw) {
     for (const Param& p : params_) {
         if (p.def == Default::Required) ++required_;
     }
+}
+
+const char* Signature::defect() const {
+    for (const Param& p : params_) {
+        if (p.def == Default::Value && p.type != ArgType::Float) {
+            return "only a float parameter may have a numeric default";
+        }
+    }
+    return nullptr;
 }
 
 PyObject* Signature::interned_name(std::size_t i) const {
@@ -74,11 +85,6 @@ namespace {
     throw_error();
 }
 
-bool same_name(PyObject* a, PyObject* b) {
-    if (a == b) return true;
-    return PyUnicode_GET_LENGTH(a) == PyUnicode_GET_LENGTH(b) && PyUnicode_Compare(a, b) == 0;
-}
-
 // Converts and checks one given value in place.
 void convert(const Signature& sig, std::size_t i, PyObject*& value, Ref& owned, double& dbl) {
     const Param& p = sig.param(i);
@@ -104,6 +110,7 @@ void convert(const Signature& sig, std::size_t i, PyObject*& value, Ref& owned, 
             return;
         }
         case ArgType::Float: {
+            if (value == Py_None && p.def == Default::None) return;
             if (PyFloat_CheckExact(value)) {
                 dbl = PyFloat_AS_DOUBLE(value);
                 return;
@@ -141,15 +148,19 @@ void parse_args(const Signature& sig, PyObject* const* args, std::size_t nargsf,
     const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
     const std::size_t nparams = sig.size();
     const Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+    out.count_ = nparams;
 
-    // Positional arguments: too many is the first error of all.
-    if (nargs > static_cast<Py_ssize_t>(nparams) && !sig.varargs()) raise_count(sig, nargs);
-    const std::size_t npos = static_cast<std::size_t>(nargs) < nparams ? nargs : nparams;
+    // Positional arguments: too many is the first error of all. `nargs` is never negative, and
+    // the parameter count is at most kMaxParams, so both fit either type.
+    const Py_ssize_t max_positional = static_cast<Py_ssize_t>(nparams);
+    if (nargs > max_positional && !sig.varargs()) raise_count(sig, nargs);
+    const Py_ssize_t given = nargs < max_positional ? nargs : max_positional;
+    const std::size_t npos = static_cast<std::size_t>(given);
     for (std::size_t i = 0; i < npos; ++i) out.values_[i] = args[i];
     if (sig.varargs()) {
-        out.varargs_ = Ref::steal(PyTuple_New(nargs > static_cast<Py_ssize_t>(npos) ? nargs - npos : 0));
-        for (Py_ssize_t j = npos; j < nargs; ++j) {
-            PyTuple_SET_ITEM(out.varargs_.get(), j - npos, Py_NewRef(args[j]));
+        out.varargs_ = Ref::steal(PyTuple_New(nargs - given));
+        for (Py_ssize_t j = given; j < nargs; ++j) {
+            PyTuple_SET_ITEM(out.varargs_.get(), j - given, Py_NewRef(args[j]));
         }
     }
 
@@ -162,7 +173,7 @@ void parse_args(const Signature& sig, PyObject* const* args, std::size_t nargsf,
             PyObject* name = sig.interned_name(i);
             for (Py_ssize_t k = 0; k < nkw; ++k) {
                 PyObject* key = PyTuple_GET_ITEM(kwnames, k);
-                if (PyUnicode_Check(key) && same_name(key, name)) {
+                if (PyUnicode_Check(key) && same_str(key, name)) {
                     found = args[nargs + k];
                     ++kw_used;
                     break;
@@ -200,7 +211,7 @@ void parse_args(const Signature& sig, PyObject* const* args, std::size_t nargsf,
             }
             std::size_t idx = nparams;
             for (std::size_t i = 0; i < nparams; ++i) {
-                if (same_name(key, sig.interned_name(i))) {
+                if (same_str(key, sig.interned_name(i))) {
                     idx = i;
                     break;
                 }

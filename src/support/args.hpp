@@ -31,8 +31,8 @@ enum class ArgType {
 // What happens when a parameter is not given.
 enum class Default {
     Required,
-    None,   // defaults to None; a typed parameter then also accepts None
-    Value,  // a Float parameter with a numeric default (Param::value)
+    None,   // defaults to None; a typed parameter (of any type) then also accepts None
+    Value,  // a numeric default (Param::value); only a Float parameter may have one
 };
 
 struct Param {
@@ -42,14 +42,22 @@ struct Param {
     double value = 0.0;
 };
 
+// The most parameters a signature may declare: ArgValues keeps its values in fixed arrays of
+// this size (no allocation per call), so a longer signature does not compile.
 constexpr std::size_t kMaxParams = 8;
 
 class Signature {
 public:
     // `func_name` is what the error texts call the callable (the bare method name). For methods,
     // `self` is declared as the first parameter like any other, so counts include it.
-    Signature(const char* func_name, std::initializer_list<Param> params, bool varargs = false,
-              bool varkw = false);
+    template <std::size_t N>
+    Signature(const char* func_name, const Param (&params)[N], bool varargs = false, bool varkw = false)
+        : Signature(func_name, params, N, varargs, varkw) {
+        static_assert(N <= kMaxParams, "a signature declares at most kMaxParams parameters");
+    }
+    // A callable without parameters (a module function taking nothing, *args or **kwargs only).
+    explicit Signature(const char* func_name, bool varargs = false, bool varkw = false)
+        : Signature(func_name, nullptr, 0, varargs, varkw) {}
 
     const char* func_name() const { return func_name_; }
     std::size_t size() const { return params_.size(); }
@@ -61,8 +69,13 @@ public:
     PyObject* interned_name(std::size_t i) const;
     // "(self, name, value=None)" style text for __text_signature__.
     const char* text_signature() const;
+    // Why this signature cannot be used (a numeric default on a parameter that is not Float),
+    // or nullptr when it is sound. make_function refuses a defective signature.
+    const char* defect() const;
 
 private:
+    Signature(const char* func_name, const Param* params, std::size_t count, bool varargs, bool varkw);
+
     const char* func_name_;
     std::vector<Param> params_;
     bool varargs_;
@@ -76,10 +89,11 @@ private:
 // converted and default values); either way they live as long as this object.
 class ArgValues {
 public:
-    PyObject* operator[](std::size_t i) const { return values_[i]; }
-    // The converted value of a Float parameter.
-    double as_double(std::size_t i) const { return doubles_[i]; }
-    bool is_none(std::size_t i) const { return values_[i] == Py_None; }
+    // The value of parameter `i`; an index past the signature's parameters raises SystemError.
+    PyObject* operator[](std::size_t i) const { return values_[checked(i)]; }
+    // The converted value of a Float parameter (0.0 when it defaulted to None).
+    double as_double(std::size_t i) const { return doubles_[checked(i)]; }
+    bool is_none(std::size_t i) const { return values_[checked(i)] == Py_None; }
     // Extra positional arguments (a tuple) when the signature has *args, else nullptr.
     PyObject* varargs() const { return varargs_.get(); }
     // Extra keyword arguments (a new dict, possibly empty) when the signature has **kwargs.
@@ -87,6 +101,11 @@ public:
 
 private:
     friend void parse_args(const Signature&, PyObject* const*, std::size_t, PyObject*, ArgValues&);
+    std::size_t checked(std::size_t i) const {
+        if (i >= count_) raise(PyExc_SystemError, "argument index out of range");
+        return i;
+    }
+    std::size_t count_ = 0;
     PyObject* values_[kMaxParams] = {};
     Ref owned_[kMaxParams];
     double doubles_[kMaxParams] = {};

@@ -41,6 +41,9 @@ int function_traverse(PyObject* op, visitproc visit, void* arg) {
     auto* self = reinterpret_cast<FunctionObject*>(op);
     Py_VISIT(Py_TYPE(op));
     Py_VISIT(self->module);
+    Py_VISIT(self->name);
+    Py_VISIT(self->qualname);
+    Py_VISIT(self->module_name);
     Py_VISIT(self->doc);
     Py_VISIT(self->annotations);
     Py_VISIT(self->dict);
@@ -49,7 +52,10 @@ int function_traverse(PyObject* op, visitproc visit, void* arg) {
 
 int function_clear(PyObject* op) {
     auto* self = reinterpret_cast<FunctionObject*>(op);
+    // __module__ may be set to any object, so it can close a cycle; __name__ and __qualname__
+    // stay str and are kept until deallocation, where repr and the getters can rely on them.
     Py_CLEAR(self->module);
+    Py_CLEAR(self->module_name);
     Py_CLEAR(self->doc);
     Py_CLEAR(self->annotations);
     Py_CLEAR(self->dict);
@@ -64,7 +70,6 @@ void function_dealloc(PyObject* op) {
     function_clear(op);
     Py_CLEAR(self->name);
     Py_CLEAR(self->qualname);
-    Py_CLEAR(self->module_name);
     tp->tp_free(op);
     Py_DECREF(tp);
 }
@@ -96,14 +101,18 @@ int set_qualname(PyObject* op, PyObject* v, void*) {
     return set_str(&reinterpret_cast<FunctionObject*>(op)->qualname, v, "__qualname__");
 }
 PyObject* get_module(PyObject* op, void*) {
-    return Py_NewRef(reinterpret_cast<FunctionObject*>(op)->module_name);
+    PyObject* module_name = reinterpret_cast<FunctionObject*>(op)->module_name;
+    return Py_NewRef(module_name ? module_name : Py_None);
 }
 int set_module(PyObject* op, PyObject* v, void*) {
     auto* self = reinterpret_cast<FunctionObject*>(op);
     Py_XSETREF(self->module_name, Py_NewRef(v ? v : Py_None));
     return 0;
 }
-PyObject* get_doc(PyObject* op, void*) { return Py_NewRef(reinterpret_cast<FunctionObject*>(op)->doc); }
+PyObject* get_doc(PyObject* op, void*) {
+    PyObject* doc = reinterpret_cast<FunctionObject*>(op)->doc;
+    return Py_NewRef(doc ? doc : Py_None);
+}
 int set_doc(PyObject* op, PyObject* v, void*) {
     auto* self = reinterpret_cast<FunctionObject*>(op);
     Py_XSETREF(self->doc, Py_NewRef(v ? v : Py_None));
@@ -197,6 +206,10 @@ PyTypeObject* function_type() {
 }  // namespace
 
 Ref make_function(PyObject* module, const FunctionDef& def) {
+    if (const char* defect = def.signature.defect()) {
+        PyErr_Format(PyExc_SystemError, "%s(): %s", def.name, defect);
+        throw_error();
+    }
     PyTypeObject* tp = function_type();
     Ref name = Ref::steal(PyUnicode_InternFromString(def.name));
     Ref qualname = Ref::steal(PyUnicode_FromString(def.qualname ? def.qualname : def.name));
@@ -218,18 +231,11 @@ Ref make_function(PyObject* module, const FunctionDef& def) {
     return Ref::steal(reinterpret_cast<PyObject*>(self));
 }
 
-Ref make_staticmethod(PyObject* module, const FunctionDef& def) {
-    Ref fn = make_function(module, def);
-    return Ref::steal(PyStaticMethod_New(fn.get()));
-}
-
 std::vector<Member> methods(PyObject* module, std::initializer_list<const FunctionDef*> defs) {
     std::vector<Member> members;
     members.reserve(defs.size());
     for (const FunctionDef* def : defs) members.push_back({def->name, make_function(module, *def)});
     return members;
 }
-
-bool is_function(PyObject* o) { return g_type && Py_IS_TYPE(o, g_type); }
 
 }  // namespace support

@@ -39,14 +39,8 @@ struct FunctionDef {
 // A new function object for `def` (which must have static storage) in `module`.
 Ref make_function(PyObject* module, const FunctionDef& def);
 
-// `staticmethod(make_function(...))`.
-Ref make_staticmethod(PyObject* module, const FunctionDef& def);
-
 // Class namespace members for `defs`, each under its own name, in the order given: the
 // methods of a class body.
 std::vector<Member> methods(PyObject* module, std::initializer_list<const FunctionDef*> defs);
-
-// True when `o` is one of our function objects.
-bool is_function(PyObject* o);
 
 }  // namespace support

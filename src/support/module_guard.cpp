@@ -1,23 +1,27 @@
 // Multi-phase initialisation slots that keep one module object per process (see module_guard.hpp).
 #include "support/module_guard.hpp"
 
+#include <atomic>
 #include <cstdint>
+#include <mutex>
 
 namespace support {
 namespace {
 
-const ModuleSpec* g_spec = nullptr;
-PyObject* g_module = nullptr;  // strong; lives until the process ends
-int64_t g_interpreter = -1;
+// The interpreter that owns this extension, claimed by its first import. Interpreters with their
+// own GIL can import at the same time, so the claim is one atomic compare-and-swap; everything
+// below it (g_module and the module's build) is touched only by the owner, under its GIL.
+constexpr int64_t kNoInterpreter = -1;
+std::atomic<int64_t> g_interpreter{kNoInterpreter};
+
+const ModuleSpec* g_spec = nullptr;  // set by module_init before any slot runs
+PyObject* g_module = nullptr;        // strong; lives until the process ends
 
 bool check_interpreter() {
-    int64_t current = PyInterpreterState_GetID(PyInterpreterState_Get());
+    const int64_t current = PyInterpreterState_GetID(PyInterpreterState_Get());
     if (current == -1) return false;
-    if (g_interpreter == -1) {
-        g_interpreter = current;
-        return true;
-    }
-    if (g_interpreter != current) {
+    int64_t owner = kNoInterpreter;
+    if (!g_interpreter.compare_exchange_strong(owner, current) && owner != current) {
         PyErr_SetString(PyExc_ImportError,
                         "Interpreter change detected - this module can only be loaded into one "
                         "interpreter per process.");
@@ -36,6 +40,7 @@ PyObject* module_create(PyObject* spec, PyModuleDef*) {
 }
 
 int module_exec(PyObject* module) {
+    if (!check_interpreter()) return -1;
     if (g_module) {
         if (g_module == module) return 0;  // re-import or reload: same object, state untouched
         PyErr_Format(PyExc_RuntimeError,
@@ -86,8 +91,12 @@ PyModuleDef g_def = {
 }  // namespace
 
 PyObject* module_init(const ModuleSpec& spec) {
-    g_spec = &spec;
-    g_def.m_name = spec.name;
+    // Every interpreter that imports the extension calls this, possibly at the same time.
+    static std::once_flag described;
+    std::call_once(described, [&] {
+        g_spec = &spec;
+        g_def.m_name = spec.name;
+    });
     return PyModuleDef_Init(&g_def);
 }
 

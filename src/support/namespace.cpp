@@ -21,7 +21,7 @@ void set_global(PyObject* module, const char* name, PyObject* value) {
 }
 
 Ref make_class(PyObject* module, const char* name, PyObject* bases, const char* doc,
-               std::vector<Member> members) {
+               const std::vector<Member>& members) {
     Ref ns = Ref::steal(PyDict_New());
     Ref module_name = Ref::steal(PyObject_GetAttrString(module, "__name__"));
     check(PyDict_SetItemString(ns.get(), "__module__", module_name.get()));
@@ -29,7 +29,7 @@ Ref make_class(PyObject* module, const char* name, PyObject* bases, const char* 
     check(PyDict_SetItemString(ns.get(), "__qualname__", qualname.get()));
     Ref doc_obj = doc ? Ref::steal(PyUnicode_FromString(doc)) : none();
     check(PyDict_SetItemString(ns.get(), "__doc__", doc_obj.get()));
-    for (Member& m : members) check(PyDict_SetItemString(ns.get(), m.name, m.value.get()));
+    for (const Member& m : members) check(PyDict_SetItemString(ns.get(), m.name, m.value.get()));
     Ref base_tuple = bases ? Ref::borrow(bases) : Ref::steal(PyTuple_New(0));
     return Ref::steal(PyObject_CallFunction(reinterpret_cast<PyObject*>(&PyType_Type), "sOO", name,
                                             base_tuple.get(), ns.get()));
@@ -54,6 +54,16 @@ Ref import_from(const char* module, const char* attr) {
     if (check(PyObject_GetOptionalAttrString(mod.get(), attr, &value))) return Ref::steal(value);
     PyErr_Format(PyExc_ImportError, "cannot import name '%s' from '%s'", attr, module);
     throw_error();
+}
+
+void bind_import(PyObject* module, const char* name, const char* bound_as) {
+    Ref value = import_module(name);
+    set_global(module, bound_as, value.get());
+}
+
+void bind_from(PyObject* module, const char* name, const char* attr, const char* bound_as) {
+    Ref value = import_from(name, attr);
+    set_global(module, bound_as ? bound_as : attr, value.get());
 }
 
 Ref import_from_relative(PyObject* module, const char* name, const char* attr, int level) {

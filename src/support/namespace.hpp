@@ -25,12 +25,17 @@ struct Member {
 // `type(name, bases, namespace)` with `__module__`, `__qualname__` and `__doc__` first, then the
 // members in order. `bases` may be nullptr for (object,).
 Ref make_class(PyObject* module, const char* name, PyObject* bases, const char* doc,
-               std::vector<Member> members);
+               const std::vector<Member>& members);
 
 // `import name` (the top package for a dotted name, as the statement binds it) and
 // `from name import attr`.
 Ref import_module(const char* name);
 Ref import_from(const char* module, const char* attr);
+
+// `import name` (the top package for a dotted name, see import_module) and `from name import
+// attr`, bound as the module global `bound_as` (for bind_from, nullptr means `attr`).
+void bind_import(PyObject* module, const char* name, const char* bound_as);
+void bind_from(PyObject* module, const char* name, const char* attr, const char* bound_as = nullptr);
 
 // `from <dots> name import attr` inside `module` (a relative import: `level` dots, resolved
 // against the module's own `__package__`/`__spec__`, as the statement in the module's body would).

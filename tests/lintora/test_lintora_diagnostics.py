@@ -167,3 +167,32 @@ def test_parse_pyflakes_message_rejects(lintora, lsp, logs):
     (line,) = logs.messages("DEBUG")
     assert line.startswith("[LSP] Failed to parse pyflakes message 'f.py:999")
     assert lsp._parse_pyflakes_message("f.py:2:3: m", 8.7)["severity"] == 8
+
+
+def test_sort_with_inconsistent_key_order(lsp, monkeypatch):
+    # Severities whose `__lt__` answers at random: no order at all. Python's sort still gives some
+    # order, and the markers must come back in exactly that order (a C++ sort algorithm would be
+    # undefined here and may read outside its range). The answers are replayed from one seed, so
+    # the same comparisons get the same answers in both sorts.
+    import random
+
+    answers = random.Random()
+
+    class Liar:
+        def __lt__(self, other):
+            return answers.random() < 0.5
+
+    markers = [
+        {"startLineNumber": i, "startColumn": 1, "endLineNumber": i, "endColumn": 2, "message": str(i),
+         "severity": Liar()}
+        for i in range(1, 200)
+    ]
+    monkeypatch.setattr(lsp, "_run_pyflakes", lambda code, filename: list(markers))
+    monkeypatch.setattr(lsp, "_check_unresolved_imports", lambda code, module_name: [])
+    for seed in range(20):
+        answers.seed(seed)
+        expected = sorted(markers, key=lambda d: d.get("severity", 0), reverse=True)
+        answers.seed(seed)
+        result = lsp.get_diagnostics("x = 1")
+        assert result["error"] is None
+        assert [d["message"] for d in result["diagnostics"]] == [d["message"] for d in expected]

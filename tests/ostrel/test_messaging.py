@@ -344,6 +344,45 @@ def test_instance_attributes_are_read_at_each_call(m):
     assert mine == {}
 
 
+def test_replaced_attributes_run_no_code_under_the_locks(m):
+    # Each replacement's methods try the lock that guards it without blocking: code of theirs
+    # that ran under our lock would find it taken (and, taking it for real, would deadlock).
+    taken = []
+
+    def lock_is_free(name):
+        lock = getattr(m, name)
+        free = lock.acquire(blocking=False)
+        if free:
+            lock.release()
+        else:
+            taken.append(name)
+
+    def watched(base, lock_name, methods):
+        def wrap(method):
+            def run(self, *args):
+                lock_is_free(lock_name)
+                return getattr(base, method)(self, *args)
+            return run
+        return type("Watched", (base,), {name: wrap(name) for name in methods})
+
+    Waiters = watched(dict, "_waiters_lock", ["values", "clear", "pop", "get", "__setitem__"])
+    Registry = watched(dict, "_callable_lock", ["clear", "pop", "get", "__setitem__"])
+    Counter = watched(int, "_callable_lock", ["__add__", "__str__", "__repr__", "__format__"])
+    Guid = watched(str, "_callable_lock", ["__getitem__", "__str__"])
+
+    m.waiters = Waiters()
+    m._callable_registry = Registry()
+    m._next_callable_id = Counter(1)
+    m._guid = Guid(m._guid)
+    callable_id = m.register_callable(len)
+    assert m.get_callable(callable_id) is len
+    assert m.unregister_callable(callable_id) is None and m.get_callable(callable_id) is None
+    assert m.send_request_sync({})["ok"]
+    m.waiters[0] = concurrent.futures.Future()
+    m.reset()
+    assert taken == []
+
+
 def test_no_lock_held_while_the_handler_runs(m):
     seen = []
 
