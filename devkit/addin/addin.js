@@ -139,7 +139,7 @@ class Addin {
           };
           break;
         case 'snapshot':
-          result = this.workbook.snapshot().map((s) => ({ ...s, values: plain(s.values) }));
+          result = this.workbook._snapshot().map((s) => ({ ...s, values: plain(s.values) }));
           break;
         case 'stall':
           this._stalled = true;
