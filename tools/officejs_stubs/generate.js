@@ -562,7 +562,7 @@ function renderFunction(mapper, name, nodes) {
     out.push(r.head);
     out.push(pyDocstring(r.doc, '    '));
   }
-  return { text: out.join('\n'), refs };
+  return { name: pyName(name), text: out.join('\n'), refs };
 }
 
 function generate(outDir) {
@@ -599,17 +599,22 @@ function generate(outDir) {
     files.set(`${chunkName(i)}.pyi`, `${doc}\n${chunkImports(i, body, refs, owners, shadowed)}\n\n\n${body}\n`);
   });
 
+  // The namespace's functions and variables, in a module of their own.
+  const funcRefs = new Set();
+  const funcs = [...functions.keys()].sort().map((name) => renderFunction(mapper, name, functions.get(name)));
+  funcs.forEach((f) => f.refs.forEach((r) => funcRefs.add(r)));
+  const vars = variables.map((v) => {
+    const scope = { refs: funcRefs, typeParams: new Set() };
+    const name = v.node.name.getText();
+    return { name: pyName(name), text: `${pyName(name)}: ${mapper.map(v.node.type, 'out', scope)}\n${pyDocstring(docstring(readDoc(v.doc)), '')}` };
+  });
+  const funcBody = [...funcs.map((f) => f.text), ...vars.map((v) => v.text)].join('\n\n');
+  const funcOwner = chunks.length;
+  files.set('_functions.pyi', `"""Excel.run and the other functions of the Excel namespace; reach them through Excel."""\n`
+    + `${chunkImports(funcOwner, funcBody, funcRefs, owners, new Set())}\n\n\n${funcBody}\n`);
+
   // The facade: every type of the namespace under its own name, plus the namespace's functions.
   const facade = [];
-  const facadeRefs = new Set();
-  const funcs = [...functions.keys()].sort().map((name) => renderFunction(mapper, name, functions.get(name)));
-  funcs.forEach((f) => f.refs.forEach((r) => facadeRefs.add(r)));
-  const vars = variables.map((v) => {
-    const scope = { refs: facadeRefs, typeParams: new Set() };
-    const name = v.node.name.getText();
-    return `${pyName(name)}: ${mapper.map(v.node.type, 'out', scope)}\n${pyDocstring(docstring(readDoc(v.doc)), '')}`;
-  });
-  const funcText = funcs.map((f) => f.text).join('\n\n');
   facade.push('"""The Excel namespace of Office.js, as the bridge gives it to Python.');
   facade.push('');
   facade.push('Every type of the namespace is here under its own name (`Excel.Range`, `Excel.HorizontalAlignment`),');
@@ -617,11 +622,6 @@ function generate(outDir) {
   facade.push('OfficeJsArray and records as OfficeJsDict. Each call waits for its answer, so nothing needs awaiting.');
   facade.push('"""');
   facade.push(HEADER);
-  const typing = ['Any', 'Callable', 'Literal', 'TypeVar', 'overload'].filter((n) => new RegExp(`\\b${n}\\b`).test(funcText + vars.join('\n')));
-  if (/\b_T\b/.test(funcText) && !typing.includes('TypeVar')) typing.push('TypeVar');
-  facade.push(`from typing import ${typing.sort().map((n) => `${n} as _${n}`).join(', ')}`);
-  const bridge = ['OfficeJsArray', 'OfficeJsDict'].filter((n) => new RegExp(`\\b${n}\\b`).test(funcText + vars.join('\n')));
-  if (bridge.length) facade.push(`from ..ostrel import ${bridge.map((n) => `${n} as _${n}`).join(', ')}`);
   chunks.forEach((chunk, i) => {
     const excelNames = chunk.types.filter((t) => types.get(t.name).namespace === 'Excel').map((t) => t.name);
     if (!excelNames.length) return;
@@ -629,18 +629,9 @@ function generate(outDir) {
     for (const n of excelNames) facade.push(`    ${n} as ${n},`);
     facade.push(')');
   });
-  const privatise = (text) => text.replace(/\b(Any|Callable|Literal|TypeVar|overload|OfficeJsArray|OfficeJsDict)\b/g, '_$1')
-    .replace(/\b_T\b/g, '_T');
-  for (const r of facadeRefs) {
-    if (types.get(r).namespace !== 'Excel') facade.push(`from .${chunkName(owners.get(r))} import ${r} as _${r}`);
-  }
-  const extRename = (text) => text.replace(/\b(ClientObject|ClientRequestContext)\b/g, '_$1');
-  facade.push('');
-  if (/\b_T\b/.test(funcText)) facade.push('_T = _TypeVar("_T")', '');
-  facade.push('');
-  facade.push(extRename(privatise(funcText)));
-  facade.push('');
-  facade.push(...vars.map((v) => extRename(privatise(v))));
+  facade.push('from ._functions import (');
+  for (const n of [...funcs.map((f) => f.name), ...vars.map((v) => v.name)].sort()) facade.push(`    ${n} as ${n},`);
+  facade.push(')');
   files.set('excel.pyi', `${facade.join('\n')}\n`);
   files.set('__init__.pyi', '"""Typed stubs of the Office.js API, reached through the bridge\'s Excel and Context."""\n');
 

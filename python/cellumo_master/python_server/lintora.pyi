@@ -9,7 +9,7 @@ import os as os
 import re as re
 import sys as sys
 import tempfile as tempfile
-from typing import Any as Any, Dict as Dict, List as List, Optional as Optional, TypedDict
+from typing import Any as Any, Dict as Dict, List as List, Optional as Optional, TypedDict as _TypedDict
 
 import jedi as jedi
 from pyflakes import api as pyflakes_api, reporter as pyflakes_reporter
@@ -27,41 +27,41 @@ MONACO_MARKER_SEVERITY_WARNING: int
 PYFLAKES_MESSAGE_PATTERN: re.Pattern[str]
 IMPORT_ALIAS_PATTERN: re.Pattern[str]
 
-class _CompletionItem(TypedDict, total=False):
+class _CompletionItem(_TypedDict, total=False):
     label: str
     kind: int
     insertText: str
     detail: str
     documentation: str
 
-class _Completions(TypedDict):
+class _Completions(_TypedDict):
     completions: list[_CompletionItem]
     error: str | None
 
-class _MarkdownContents(TypedDict):
+class _MarkdownContents(_TypedDict):
     kind: str
     value: str
 
-class _Hover(TypedDict):
+class _Hover(_TypedDict):
     contents: _MarkdownContents | None
     error: str | None
 
-class _ParameterInfo(TypedDict, total=False):
+class _ParameterInfo(_TypedDict, total=False):
     label: str
     documentation: str
 
-class _SignatureInfo(TypedDict):
+class _SignatureInfo(_TypedDict):
     label: str
     documentation: str
     parameters: list[_ParameterInfo]
 
-class _SignatureHelp(TypedDict):
+class _SignatureHelp(_TypedDict):
     signatures: list[_SignatureInfo]
     activeSignature: int
     activeParameter: int
     error: str | None
 
-class _Diagnostic(TypedDict):
+class _Diagnostic(_TypedDict):
     startLineNumber: int
     startColumn: int
     endLineNumber: int
@@ -69,7 +69,7 @@ class _Diagnostic(TypedDict):
     message: str
     severity: int
 
-class _Diagnostics(TypedDict):
+class _Diagnostics(_TypedDict):
     diagnostics: list[_Diagnostic]
     error: str | None
 

@@ -15,18 +15,18 @@ import concurrent.futures
 import datetime as dt
 import threading as threading
 import uuid as uuid
-from collections.abc import Callable
-from typing import Any as Any, Dict as Dict, TypeVar
+from collections.abc import Callable as _Callable
+from typing import Any as Any, Dict as Dict, TypeVar as _TypeVar
 
 import numpy as np
 import pandas as pd
 
 from ._officejs import excel as Excel
-from ._officejs.excel import RequestContext
+from ._officejs.excel import RequestContext as _RequestContext
 
-_K = TypeVar("_K")
-_V = TypeVar("_V")
-_T = TypeVar("_T")
+_K = _TypeVar("_K")
+_V = _TypeVar("_V")
+_T = _TypeVar("_T")
 
 class Serializer:
     """Handles marshaling of data types between Python and JavaScript."""
@@ -53,12 +53,12 @@ class Messaging:
     loop_thread: Any
     _waiters_lock: threading.Lock
     _guid: str
-    _send_handler: Callable[[dict[str, Any]], object] | None
-    _callable_registry: dict[str, Callable[..., Any]]
+    _send_handler: _Callable[[dict[str, Any]], object] | None
+    _callable_registry: dict[str, _Callable[..., Any]]
     _callable_lock: threading.Lock
     _next_callable_id: int
     def __init__(self) -> None: ...
-    def set_send_handler(self, handler: Callable[[dict[str, Any]], object] | None) -> None:
+    def set_send_handler(self, handler: _Callable[[dict[str, Any]], object] | None) -> None:
         """Register a callback used to send messages to the add-in.
 
         The handler should be a callable that takes a dict (the message payload)
@@ -148,7 +148,7 @@ class _SettingLookup(OfficeJsObject):
 messaging: Messaging
 """The one Messaging instance of the process; the kernel installs its send handler."""
 
-Context: RequestContext
+Context: _RequestContext
 """The request context of the add-in: `Context.workbook` is the open workbook."""
 
 GetSetting: _SettingLookup
