@@ -494,7 +494,7 @@ function renderType(mapper, entry) {
     for (const node of methods.get(name)) {
       const local = { refs: scope.refs, typeParams: new Set([...scope.typeParams, ...typeParamNames(node)]) };
       const sig = signatureOf(mapper, node, local);
-      const head = shadowFix(`def ${py}(${renderParams(sig, true)}) -> ${sig.ret}:`, shadowed);
+      const head = `def ${py}(${shadowFix(renderParams(sig, true), shadowed)}) -> ${shadowFix(sig.ret, shadowed)}:`;
       if (seenSignatures.has(head)) continue;
       seenSignatures.add(head);
       rendered.push({ head, doc: docstring(readDoc(node), { params: sig.params }) });

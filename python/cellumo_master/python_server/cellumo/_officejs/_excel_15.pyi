@@ -1692,7 +1692,7 @@ class Functions(ClientObject):
 
         API set: ExcelApi 1.2
         """
-    def _builtins_int(self, number: float | Range | RangeReference | dict[str, Any] | FunctionResult) -> FunctionResult:
+    def int(self, number: float | Range | RangeReference | dict[str, Any] | FunctionResult) -> FunctionResult:
         """Rounds a number down to the nearest integer.
 
         Args:
