@@ -1,6 +1,7 @@
 """The editor services as a user of the editor meets them: markers under the code, a completion
 list at a cursor, and hover text. It drives `lintora.Lintora` exactly as the kernel does and
 renders its Monaco-shaped answers as plain text."""
+import threading
 
 SEVERITY = {8: "error", 4: "warning"}
 
@@ -57,3 +58,32 @@ def render_hover(result):
     if not contents:
         return "  (nothing to show)\n"
     return "".join(f"  | {line}\n" for line in contents["value"].split("\n"))
+
+
+# Completing the whole Excel namespace makes jedi read every module of the Excel-API stubs, which
+# parso then keeps parsed for the life of the process.
+WARM_UP_CODE = "from cellumo_master.python_server.cellumo.ostrel import Excel\nExcel."
+_warm_up = {"thread": None}
+_warm_up_lock = threading.Lock()
+
+
+def warm_up_editor_services():
+    """Parses the typed stubs once, with a throwaway Lintora, so that the user's first completion
+    on the Excel API does not pay for it (several seconds). Returns the completion result."""
+    from cellumo_master.python_server.lintora import Lintora
+
+    lsp = Lintora()
+    try:
+        return lsp.get_completions(WARM_UP_CODE, 2, len("Excel."))
+    finally:
+        lsp.cleanup()
+
+
+def start_editor_warm_up():
+    """Runs warm_up_editor_services once per process, on a daemon thread so that start-up does
+    not wait for it. Returns that thread (join it to wait)."""
+    with _warm_up_lock:
+        if _warm_up["thread"] is None:
+            _warm_up["thread"] = threading.Thread(target=warm_up_editor_services, name="editor-warm-up", daemon=True)
+            _warm_up["thread"].start()
+        return _warm_up["thread"]

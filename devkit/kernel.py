@@ -17,6 +17,7 @@ import threading
 import traceback
 
 from .addin_process import AddinProcess, AddinStopped
+from .editor import start_editor_warm_up
 from .scripts import ScriptResult, run_source
 
 _WAIT = 10.0  # bound for waits on the add-in's own answers (controls, shutdown)
@@ -67,6 +68,7 @@ class Kernel:
         self._conn = None
         self._connect()
         self.messaging.set_send_handler(self._send_request)
+        start_editor_warm_up()
 
     # -- the add-in connection -------------------------------------------------------------
 
