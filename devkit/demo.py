@@ -42,7 +42,7 @@ def run_editor_part(source):
     from cellumo_master.python_server import lintora
 
     heading("The editor on the same script")
-    service = lintora.Lintora()
+    service = editor.editor_services()
     try:
         name = "sales_report"
         modules = {name: source}

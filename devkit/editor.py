@@ -81,9 +81,29 @@ def warm_up_editor_services():
 
 def start_editor_warm_up():
     """Runs warm_up_editor_services once per process, on a daemon thread so that start-up does
-    not wait for it. Returns that thread (join it to wait)."""
+    not wait for it. Returns that thread.
+
+    jedi is not thread-safe: two requests at once, on any two Lintora instances, can corrupt
+    each other. Whoever asks the editor services anything in this process calls
+    wait_for_editor_warm_up() (or uses editor_services()) first."""
     with _warm_up_lock:
         if _warm_up["thread"] is None:
             _warm_up["thread"] = threading.Thread(target=warm_up_editor_services, name="editor-warm-up", daemon=True)
             _warm_up["thread"].start()
         return _warm_up["thread"]
+
+
+def wait_for_editor_warm_up():
+    """Returns once no warm-up is running (at once if none was started)."""
+    with _warm_up_lock:
+        thread = _warm_up["thread"]
+    if thread is not None and thread is not threading.current_thread():
+        thread.join()
+
+
+def editor_services():
+    """A new Lintora, once the warm-up (if any) is over."""
+    from cellumo_master.python_server.lintora import Lintora
+
+    wait_for_editor_warm_up()
+    return Lintora()

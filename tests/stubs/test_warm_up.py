@@ -14,6 +14,7 @@ def test_warm_up_runs_once_per_process_and_parses_the_namespace():
     assert editor.start_editor_warm_up() is first
     first.join(timeout=280)
     assert not first.is_alive()
+    editor.wait_for_editor_warm_up()
     result = editor.warm_up_editor_services()
     assert result["error"] is None
     assert {"run", "Range", "HorizontalAlignment"} <= {item["label"] for item in result["completions"]}
