@@ -382,7 +382,7 @@ function typeParamNames(...nodes) {
   return names;
 }
 
-function signatureOf(mapper, node, scope, owner) {
+function signatureOf(mapper, node, scope) {
   const params = [];
   let optionalSeen = false;
   for (const p of node.parameters) {
@@ -395,8 +395,7 @@ function signatureOf(mapper, node, scope, owner) {
     if (optional) optionalSeen = true;
     params.push({ tsName, name: pyName(tsName), type, optional, rest });
   }
-  const ret = owner === 'run' ? mapper.map(node.type, 'out', scope) : mapper.map(node.type, 'out', scope);
-  return { params, ret };
+  return { params, ret: mapper.map(node.type, 'out', scope) };
 }
 
 function renderParams(sig, self) {
@@ -456,8 +455,7 @@ function renderType(mapper, entry) {
 
   let base;
   if (entry.kind === 'interface') base = 'OfficeJsDict[str, Any]';
-  else if (entry.name === 'ClientObject' || entry.name === 'ClientRequestContext' || entry.name === 'EventHandlerResult') base = 'OfficeJsObject';
-  else if (entry.name === 'EventHandlers') base = 'OfficeJsObject';
+  else if (entry.namespace === 'OfficeExtension') base = 'OfficeJsObject';
   else {
     const parent = heritage.find((h) => h.startsWith('OfficeExtension.') || h.startsWith('OfficeCore.'));
     base = parent === 'OfficeExtension.ClientObject' ? 'ClientObject' : parent ? 'ClientRequestContext' : 'OfficeJsObject';
@@ -549,7 +547,7 @@ function renderFunction(mapper, name, nodes) {
   const rendered = [];
   for (const node of nodes) {
     const scope = { refs: new Set(), typeParams: typeParamNames(node) };
-    const sig = signatureOf(mapper, node, scope, name);
+    const sig = signatureOf(mapper, node, scope);
     const head = `def ${pyName(name)}(${renderParams(sig, false)}) -> ${sig.ret}:`;
     if (seen.has(head)) continue;
     seen.add(head);
