@@ -1,11 +1,15 @@
 # The project's commands. Each sets up what it needs on a fresh machine: a CPython 3.13, the
 # virtual environment .venv with the dependencies from pyproject.toml, and the extension build.
+# `make help` lists them: it prints the lines below that start with "#   make".
 #   make test    build both modules (warnings are errors) and run the test suite
 #   make demo    run the example script against the stand-in add-in and show the editor services
-#   make build   rebuild the extensions after a C++ change (incremental, seconds)
+#   make build   rebuild the extensions after a C++ change (incremental, seconds); afterwards
+#                .venv/bin/python -m devkit run SCRIPT works from any directory
 #   make asan    build with AddressSanitizer + UndefinedBehaviorSanitizer and run the suite under them
 #   make bench   run the benchmarks and print the table of ratios
 #   make stress  run the full-size attack suites and the fuzzers
+#   make clean   remove the builds (the venv and node_modules stay)
+#   make help    list these commands
 
 SHELL := /bin/bash
 VENV := .venv
@@ -16,7 +20,7 @@ EXTRAS ?= test bench
 JOBS ?= 2
 PYTEST_ARGS ?=
 
-.PHONY: all build test demo asan bench stress clean venv npm-deps
+.PHONY: all build test demo asan bench stress clean venv npm-deps help
 
 all: build
 
@@ -52,8 +56,13 @@ endef
 build: $(VENV)/.deps
 	@mkdir -p build
 	$(call stage_build,$(BUILD_DIR),-DCMAKE_BUILD_TYPE=Release -DCELLUMO_BENCH=ON)
-	@# The venv sees the staged package the way an editable install would.
-	@echo "$(abspath $(BUILD_DIR))/stage" > "$$($(PY) -c 'import sysconfig; print(sysconfig.get_path("purelib"))')/cellumo_master_dev.pth"
+	@# The venv sees the staged package the way an editable install would, and the devkit through a
+	@# directory that holds only a link to it (so that `python -m devkit` works from anywhere
+	@# without putting the rest of the repository on the path).
+	@purelib="$$($(PY) -c 'import sysconfig; print(sysconfig.get_path("purelib"))')"; \
+	  echo "$(abspath $(BUILD_DIR))/stage" > "$$purelib/cellumo_master_dev.pth"; \
+	  mkdir -p build/devkit-path && ln -sfn "$(abspath devkit)" build/devkit-path/devkit; \
+	  echo "$(abspath build/devkit-path)" > "$$purelib/cellumo_devkit.pth"
 
 test: build npm-deps
 	CELLUMO_STAGE=$(abspath $(BUILD_DIR))/stage $(PY) -m pytest -q $(PYTEST_ARGS)
@@ -91,3 +100,6 @@ stress: build
 
 clean:
 	rm -rf build
+
+help:
+	@sed -n 's/^#   make /make /p; s/^#                /             /p' $(firstword $(MAKEFILE_LIST))

@@ -171,10 +171,8 @@ def test_interpreter_exit_with_live_proxies_and_blocked_workers(run_python, answ
     """), timeout=WAIT)
     assert proc.returncode == 0, proc.stderr
     assert proc.stdout.strip() == "exiting"
-    # At exit the module namespace is gone before the roots are finalised: only that is reported.
-    for line in proc.stderr.splitlines():
-        assert line.startswith(("Exception ignored in", "TypeError: 'NoneType' object is not callable",
-                                "NameError")) or not line.strip(), proc.stderr
+    # Proxies finalised while the interpreter shuts down send nothing and report nothing.
+    assert proc.stderr == ""
 
 
 def test_globals_removed_or_replaced(run_python):
