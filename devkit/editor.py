@@ -97,15 +97,16 @@ def warm_up_editor_services():
 
 
 def start_editor_warm_up():
-    """Runs warm_up_editor_services once per process, on a daemon thread so that start-up does
-    not wait for it. Returns that thread.
+    """Runs warm_up_editor_services once per process, on a thread of its own so that start-up
+    does not wait for it. Returns that thread. The thread is not a daemon: the interpreter waits
+    for it at exit rather than tearing the editor services down under it.
 
     jedi is not thread-safe: two requests at once, on any two Lintora instances, can corrupt
     each other. Whoever asks the editor services anything in this process calls
     wait_for_editor_warm_up() (or uses editor_services()) first."""
     with _warm_up_lock:
         if _warm_up["thread"] is None:
-            _warm_up["thread"] = threading.Thread(target=warm_up_editor_services, name="editor-warm-up", daemon=True)
+            _warm_up["thread"] = threading.Thread(target=warm_up_editor_services, name="editor-warm-up")
             _warm_up["thread"].start()
         return _warm_up["thread"]
 

@@ -47,9 +47,10 @@ class Kernel:
 
     settings         values GetSetting answers with, by name
     request_timeout  seconds a proxy operation waits for the add-in (the bridge's default when None)
+    warm_editor      parse the editor services' stubs at start-up, for a kernel that serves the editor
     """
 
-    def __init__(self, settings=None, request_timeout=None, verbose=False, ostrel=None):
+    def __init__(self, settings=None, request_timeout=None, verbose=False, ostrel=None, warm_editor=False):
         self.ostrel = ostrel or load_ostrel()
         self.messaging = self.ostrel.messaging
         self.settings = dict(settings or {})
@@ -69,7 +70,8 @@ class Kernel:
         self._conn = None
         self._connect()
         self.messaging.set_send_handler(self._send_request)
-        start_editor_warm_up()
+        if warm_editor:
+            start_editor_warm_up()
 
     # -- the add-in connection -------------------------------------------------------------
 
