@@ -24,7 +24,7 @@ def run_bridge_part(source):
 
     heading(f"Running {os.path.relpath(EXAMPLE, ROOT)} against the stand-in add-in")
     print(f"settings: {SETTINGS}\n")
-    with Kernel(settings=SETTINGS) as kernel:
+    with Kernel(settings=SETTINGS, warm_editor=True) as kernel:
         result = kernel.run_script(source, EXAMPLE, echo=True)
         if not result.ok:
             print("\nThe script failed:\n" + result.error)
@@ -42,7 +42,7 @@ def run_editor_part(source):
     from cellumo_master.python_server import lintora
 
     heading("The editor on the same script")
-    service = lintora.Lintora()
+    service = editor.editor_services()
     try:
         name = "sales_report"
         modules = {name: source}

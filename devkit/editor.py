@@ -1,6 +1,7 @@
 """The editor services as a user of the editor meets them: markers under the code, a completion
 list at a cursor, and hover text. It drives `lintora.Lintora` exactly as the kernel does and
 renders its Monaco-shaped answers as plain text."""
+import threading
 
 SEVERITY = {8: "error", 4: "warning"}
 
@@ -74,3 +75,53 @@ def render_hover(result):
     if not contents:
         return "  (nothing to show)\n"
     return "".join(f"  | {line}\n" for line in contents["value"].split("\n"))
+
+
+# Completing the whole Excel namespace makes jedi read every module of the Excel-API stubs, which
+# parso then keeps parsed for the life of the process.
+WARM_UP_CODE = "from cellumo_master.python_server.cellumo.ostrel import Excel\nExcel."
+_warm_up = {"thread": None}
+_warm_up_lock = threading.Lock()
+
+
+def warm_up_editor_services():
+    """Parses the typed stubs once, with a throwaway Lintora, so that the user's first completion
+    on the Excel API does not pay for it (several seconds). Returns the completion result."""
+    from cellumo_master.python_server.lintora import Lintora
+
+    lsp = Lintora()
+    try:
+        return lsp.get_completions(WARM_UP_CODE, 2, len("Excel."))
+    finally:
+        lsp.cleanup()
+
+
+def start_editor_warm_up():
+    """Runs warm_up_editor_services once per process, on a thread of its own so that start-up
+    does not wait for it. Returns that thread. The thread is not a daemon: the interpreter waits
+    for it at exit rather than tearing the editor services down under it.
+
+    jedi is not thread-safe: two requests at once, on any two Lintora instances, can corrupt
+    each other. Whoever asks the editor services anything in this process calls
+    wait_for_editor_warm_up() (or uses editor_services()) first."""
+    with _warm_up_lock:
+        if _warm_up["thread"] is None:
+            _warm_up["thread"] = threading.Thread(target=warm_up_editor_services, name="editor-warm-up")
+            _warm_up["thread"].start()
+        return _warm_up["thread"]
+
+
+def wait_for_editor_warm_up():
+    """Returns once no warm-up is running (at once if none was started)."""
+    with _warm_up_lock:
+        thread = _warm_up["thread"]
+    if thread is not None and thread is not threading.current_thread():
+        thread.join()
+
+
+def editor_services():
+    """A new Lintora, once the warm-up (if any) is over."""
+    from cellumo_master.python_server.lintora import Lintora
+
+    wait_for_editor_warm_up()
+    return Lintora()

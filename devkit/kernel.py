@@ -19,6 +19,7 @@ import threading
 import traceback
 
 from .addin_process import AddinProcess, AddinStopped
+from .editor import start_editor_warm_up
 from .scripts import ScriptResult, describe_callable, format_failure, run_source
 
 _WAIT = 10.0  # bound for waits on the add-in's own answers (controls, shutdown)
@@ -46,9 +47,10 @@ class Kernel:
 
     settings         values GetSetting answers with, by name
     request_timeout  seconds a proxy operation waits for the add-in (the bridge's default when None)
+    warm_editor      parse the editor services' stubs at start-up, for a kernel that serves the editor
     """
 
-    def __init__(self, settings=None, request_timeout=None, verbose=False, ostrel=None):
+    def __init__(self, settings=None, request_timeout=None, verbose=False, ostrel=None, warm_editor=False):
         self.ostrel = ostrel or load_ostrel()
         self.messaging = self.ostrel.messaging
         self.settings = dict(settings or {})
@@ -68,6 +70,8 @@ class Kernel:
         self._conn = None
         self._connect()
         self.messaging.set_send_handler(self._send_request)
+        if warm_editor:
+            start_editor_warm_up()
 
     # -- the add-in connection -------------------------------------------------------------
 

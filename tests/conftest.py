@@ -22,6 +22,15 @@ def pytest_sessionstart(session):
         raise pytest.UsageError(f"cellumo_master imported from {where}, expected the build staged at {stage}")
 
 
+@pytest.fixture(autouse=True)
+def _editor_warm_up_finished():
+    """A kernel harness warms the editor services on a thread of its own; jedi is not thread-safe,
+    so no test asks the editor services anything while that runs."""
+    editor = sys.modules.get("devkit.editor")
+    if editor is not None:
+        editor.wait_for_editor_warm_up()
+
+
 @pytest.fixture
 def run_python():
     """Runs a snippet in a fresh interpreter; a crash (signal) fails the test."""

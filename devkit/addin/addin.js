@@ -140,7 +140,7 @@ class Addin {
           };
           break;
         case 'snapshot':
-          result = this.workbook.snapshot({ maxRows: message.maxRows, maxColumns: message.maxColumns })
+          result = this.workbook._snapshot({ maxRows: message.maxRows, maxColumns: message.maxColumns })
             .map((s) => ({ ...s, values: plain(s.values) }));
           break;
         case 'stall':

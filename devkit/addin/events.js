@@ -46,15 +46,11 @@ class EventSource extends HostObject {
     return null;
   }
 
-  get handlerCount() {
-    return this._handlers.size;
-  }
-
   // Asks the kernel to run every handler with `args`. The invoke messages go out at once, ahead
   // of the response to the request that made the change, so that a kernel which has seen that
   // response has also seen the events it caused. The handlers still run on the kernel's side
   // while the script goes on; their failures are reported, never thrown at the change's author.
-  fire(args) {
+  _fire(args) {
     for (const handler of this._handlers) {
       const report = (err) => this._onError(`${this._name} handler ${handler.callableId} failed: ${err.message}`);
       try {

@@ -283,7 +283,7 @@ function makeReference(text, homeSheet, workbook) {
   } catch (err) {
     throw new FormulaError('#REF!');
   }
-  const sheet = rect.sheet === null ? homeSheet : workbook.findWorksheet(rect.sheet);
+  const sheet = rect.sheet === null ? homeSheet : workbook._findWorksheet(rect.sheet);
   if (!sheet) throw new FormulaError('#REF!');
   return new RangeRef(sheet, rect);
 }

@@ -192,7 +192,7 @@ class Worksheet extends HostObject {
   }
 
   _changed(rect, changeType) {
-    this._onChanged.fire({
+    this._onChanged._fire({
       type: 'WorksheetChanged',
       changeType,
       source: 'Local',
@@ -227,7 +227,7 @@ class WorksheetCollection extends HostObject {
   }
 
   getItem(key) {
-    const sheet = this._workbook.findWorksheet(key);
+    const sheet = this._workbook._findWorksheet(key);
     if (!sheet) {
       const names = this._workbook._sheets.map((s) => `'${s._name}'`).join(', ');
       throw new RemoteError(`The worksheet '${key}' does not exist (the workbook has ${names})`, 'ItemNotFound');
@@ -236,7 +236,7 @@ class WorksheetCollection extends HostObject {
   }
 
   getItemOrNullObject(key) {
-    return this._workbook.findWorksheet(key) || new NullObject('Worksheet');
+    return this._workbook._findWorksheet(key) || new NullObject('Worksheet');
   }
 
   add(name) {
@@ -279,7 +279,7 @@ class Workbook extends HostObject {
     return this._worksheets;
   }
 
-  findWorksheet(name) {
+  _findWorksheet(name) {
     if (typeof name !== 'string') return null;
     const lower = name.toLowerCase();
     return this._sheets.find((s) => s._name.toLowerCase() === lower) || null;
@@ -291,7 +291,7 @@ class Workbook extends HostObject {
       throw new RemoteError(
         `'${name}' is not a valid worksheet name: use 1 to 31 characters, none of [ ] : * ? / \\, not starting or ending with an apostrophe`);
     }
-    const existing = this.findWorksheet(name);
+    const existing = this._findWorksheet(name);
     if (existing && existing !== self) throw new RemoteError(`A worksheet named '${existing._name}' already exists`, 'ItemAlreadyExists');
   }
 
@@ -299,7 +299,7 @@ class Workbook extends HostObject {
     let sheetName = name;
     if (sheetName === null) {
       let n = this._sheets.length + 1;
-      while (this.findWorksheet(`Sheet${n}`)) n += 1;
+      while (this._findWorksheet(`Sheet${n}`)) n += 1;
       sheetName = `Sheet${n}`;
     }
     this._validateSheetName(sheetName, null);
@@ -338,7 +338,7 @@ class Workbook extends HostObject {
   // printout and for tests. Only the top-left `maxRows` x `maxColumns` cells are included (all
   // when not given), and never more than one request may carry, so that a large workbook gives a
   // clipped view rather than an error; `rowCount` and `columnCount` give the whole used range.
-  snapshot({ maxRows = null, maxColumns = null } = {}) {
+  _snapshot({ maxRows = null, maxColumns = null } = {}) {
     return this._sheets.map((sheet) => {
       const rect = sheet._usedRect(false);
       if (!rect) {
