@@ -12,7 +12,7 @@ VENV := .venv
 PY := $(VENV)/bin/python
 BUILD_DIR := build/release
 ASAN_DIR := build/asan
-EXTRAS ?= test bench
+EXTRAS ?= test bench playground
 JOBS ?= 2
 PYTEST_ARGS ?=
 
