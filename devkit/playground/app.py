@@ -3,6 +3,7 @@ and stripped it from the path):
 
   GET  /                the page          GET /static/...  its scripts and styles
   GET  /vs/...          Monaco's AMD build, from the pinned npm package
+  GET  /api/kinds       Lintora's completion kinds, by jedi's type names
   POST /api/<request>   an editor request (complete, hover, signature, diagnostics): Lintora's dict
   WS   /ws              runs: the page sends run / stop / reset; the server streams output,
                         errors, the run's start and end, and the workbook after changes
@@ -37,6 +38,9 @@ def build_app(service, runner, hub):
     async def page(request):
         return FileResponse(os.path.join(STATIC, "index.html"), headers={"cache-control": "no-store"})
 
+    async def kinds(request):
+        return JSONResponse(service.kinds())
+
     async def editor_request(request):
         body = await request.body()
         if len(body) > MAX_BODY:
@@ -65,6 +69,7 @@ def build_app(service, runner, hub):
 
     routes = [
         Route("/", page),
+        Route("/api/kinds", kinds),
         Route("/api/{kind}", editor_request, methods=["POST"]),
         WebSocketRoute("/ws", socket),
         Mount("/static", StaticFiles(directory=STATIC)),

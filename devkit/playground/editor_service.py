@@ -46,6 +46,13 @@ class EditorService:
         self._executor = concurrent.futures.ThreadPoolExecutor(1, thread_name_prefix="editor")
         self._lintora = self._executor.submit(Lintora).result()
 
+    @staticmethod
+    def kinds():
+        """Lintora's completion kinds: jedi's type name -> the number an item carries."""
+        from cellumo_master.python_server import lintora
+
+        return dict(lintora.JEDI_TO_MONACO_KIND)
+
     def submit(self, kind, body):
         """Starts one request (see REQUESTS); the future gives Lintora's dict. Raises BadRequest."""
         args = parse_request(kind, body)

@@ -252,8 +252,8 @@
 
   // -- start ---------------------------------------------------------------------------------
 
-  function start() {
-    window.LintoraProviders.register(monaco, context);
+  async function start() {
+    await window.LintoraProviders.register(monaco, context);
     editor = monaco.editor.create(document.getElementById('editor'), {
       automaticLayout: true,
       fontSize: 14,

@@ -31,15 +31,31 @@
     return new monaco.Range(position.lineNumber, word.startColumn, position.lineNumber, word.endColumn);
   }
 
-  // Completion items keep jedi's order among equally good matches; Monaco's kinds are the
-  // numbers Lintora sends.
-  function toCompletionList(monaco, answer, range) {
+  // Lintora numbers its kinds by its own table (jedi's type name -> number, fetched from the
+  // server), and only some of its numbers are Monaco's (a module is 7, Monaco's Interface; a
+  // keyword 13, Monaco's Value). So a number is read back to jedi's type name, and that name
+  // gives Monaco's kind; a number the table does not know is passed on as it is.
+  function kindMapper(monaco, table) {
+    const K = monaco.languages.CompletionItemKind;
+    const byType = {
+      function: K.Function, class: K.Class, module: K.Module, property: K.Property, instance: K.Variable,
+      param: K.Variable, statement: K.Variable, keyword: K.Keyword, path: K.File,
+    };
+    const byNumber = new Map();
+    for (const [type, number] of Object.entries(table || {})) {
+      if (!byNumber.has(number) && byType[type] !== undefined) byNumber.set(number, byType[type]);
+    }
+    return (number) => (byNumber.has(number) ? byNumber.get(number) : number);
+  }
+
+  // Completion items keep jedi's order among equally good matches.
+  function toCompletionList(answer, range, kindOf) {
     const items = (answer && answer.completions) || [];
     const width = String(items.length).length;
     return {
       suggestions: items.map((item, index) => ({
         label: item.label,
-        kind: item.kind,
+        kind: kindOf(item.kind),
         insertText: item.insertText,
         detail: item.detail,
         documentation: item.documentation,
@@ -102,7 +118,9 @@
   }
 
   // `context(model)` gives {path, modules}: the tab's module name and the other tabs' texts.
-  function register(monaco, context) {
+  async function register(monaco, context) {
+    const response = await fetch('api/kinds');
+    const kindOf = kindMapper(monaco, response.ok ? await response.json() : {});
     const at = (model, position) => ({
       code: model.getValue(), line: position.lineNumber, column: position.column - 1, ...context(model),
     });
@@ -110,7 +128,7 @@
       triggerCharacters: ['.'],
       async provideCompletionItems(model, position, _context, token) {
         const answer = await ask('complete', at(model, position), token);
-        return toCompletionList(monaco, answer, wordRange(monaco, model, position));
+        return toCompletionList(answer, wordRange(monaco, model, position), kindOf);
       },
     });
     monaco.languages.registerHoverProvider('python', {
