@@ -73,9 +73,24 @@ def build_app(service, runner, hub):
         Route("/api/{kind}", editor_request, methods=["POST"]),
         WebSocketRoute("/ws", socket),
         Mount("/static", StaticFiles(directory=STATIC)),
-        Mount("/vs", StaticFiles(directory=MONACO, check_dir=False)),
+        Mount("/vs", _cached(StaticFiles(directory=MONACO, check_dir=False))),
     ]
     return Starlette(routes=routes)
+
+
+def _cached(app):
+    """Monaco's files change only with the pinned version, so the browser may keep them for a
+    day instead of asking again on every page load (a few hundred requests)."""
+    async def wrapped(scope, receive, send):
+        async def send_cached(message):
+            if message["type"] == "http.response.start" and message.get("status") == 200:
+                message = dict(message, headers=[*message.get("headers", []),
+                                                 (b"cache-control", b"private, max-age=86400")])
+            await send(message)
+
+        await app(scope, receive, send_cached)
+
+    return wrapped
 
 
 async def _send_all(websocket, queue):

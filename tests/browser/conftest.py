@@ -51,24 +51,35 @@ def browser():
 
 
 @pytest.fixture(scope="session")
-def context(browser):
-    # One context keeps Monaco's files cached between the tests' page loads.
-    ctx = browser.new_context(viewport={"width": 1400, "height": 820})
-    yield ctx
-    ctx.close()
+def loaded_page(browser, playground):
+    """The page, loaded once: loading Monaco costs seconds on a busy machine, so each test gets
+    the page reset instead (see `page`)."""
+    from playwright.sync_api import expect
+
+    context = browser.new_context(viewport={"width": 1400, "height": 820})
+    p = context.new_page()
+    p.set_default_timeout(15_000)
+    p.errors = []
+    p.on("pageerror", lambda exc: p.errors.append(str(exc)))
+    p.goto(playground.url)
+    expect(p.locator("body")).to_have_attribute("data-ready", "true")
+    yield p
+    context.close()
 
 
 @pytest.fixture
-def page(context, playground):
+def page(loaded_page):
+    """The page as it starts: the starter tabs and texts, no output, no widget open, no script
+    running. Fails the test if the page raised an error meanwhile."""
     from playwright.sync_api import expect
 
-    p = context.new_page()
-    p.set_default_timeout(15_000)
-    errors = []
-    p.on("pageerror", lambda exc: errors.append(str(exc)))
-    p.goto(playground.url)
-    expect(p.locator("body")).to_have_attribute("data-ready", "true")
+    p = loaded_page
+    p.mouse.move(1, 1)
+    p.keyboard.press("Escape")
+    if p.locator("#stop").is_enabled():
+        p.locator("#stop").click()
     expect(p.locator("#run")).to_be_enabled()
+    p.evaluate("() => window.playground.reset()")
+    del p.errors[:]
     yield p
-    p.close()
-    assert not errors, f"the page raised: {errors}"
+    assert not p.errors, f"the page raised: {p.errors}"

@@ -56,9 +56,10 @@ def test_suggestions_after_a_dot_are_lintoras_with_their_kinds(page, lintora):
 
 
 def test_suggestions_on_the_excel_api_come_from_its_stubs(page, lintora):
-    from cellumo_master.python_server.cellumo import ostrel
+    import importlib.util
 
-    if not os.path.exists(os.path.join(os.path.dirname(ostrel.__file__), "ostrel.pyi")):
+    ostrel = importlib.util.find_spec("cellumo_master.python_server.cellumo.ostrel")
+    if not os.path.exists(os.path.join(os.path.dirname(ostrel.origin), "ostrel.pyi")):
         pytest.skip("the Excel-API stubs (ostrel.pyi beside the module) are not built")
     labels = type_dot_and_compare(
         page, lintora, "from cellumo_master.python_server.cellumo.ostrel import Context\nContext.workbook")

@@ -279,12 +279,22 @@
     document.body.dataset.ready = 'true';
   }
 
-  // A test or a person may replace a tab's text wholesale (the tab is made when missing).
+  // For tests (and a person at the console): replace a tab's text wholesale (the tab is made
+  // when missing), or go back to the tabs and texts the page starts with.
   window.playground = {
     setText(name, text) {
       const tab = tabs.get(name) || addTab(name, '');
       tab.model.setValue(text);
       select(name);
+    },
+    reset() {
+      for (const name of [...tabs.keys()]) closeTab(name);
+      tabs.get(SCRIPT).model.setValue(STARTER.main);
+      addTab('helpers', STARTER.helpers);
+      select(SCRIPT);
+      editor.setPosition({ lineNumber: 1, column: 1 });
+      ui.output.replaceChildren();
+      document.body.dataset.runs = '0';
     },
   };
 
