@@ -6,6 +6,7 @@
 #   make asan    build with AddressSanitizer + UndefinedBehaviorSanitizer and run the suite under them
 #   make bench   run the benchmarks and print the table of ratios
 #   make stress  run the full-size attack suites and the fuzzers
+#   make playground  serve the editor and the workbook as a local web page (prints its URL)
 
 SHELL := /bin/bash
 VENV := .venv
@@ -16,7 +17,7 @@ EXTRAS ?= test bench playground
 JOBS ?= 2
 PYTEST_ARGS ?=
 
-.PHONY: all build test demo asan bench stress clean venv npm-deps
+.PHONY: all build test demo asan bench stress clean venv npm-deps browser playground screenshot
 
 all: build
 
@@ -41,6 +42,18 @@ node_modules/.installed: package.json package-lock.json
 
 npm-deps: node_modules/.installed
 
+# Debian's Chromium for the browser tests and the screenshot; Playwright drives it through its
+# path and never downloads a browser of its own. Installed when missing and we are root;
+# otherwise the command is printed (the browser tests then skip, or fail under CI).
+browser: $(VENV)/.deps
+	@if $(PY) -c "import sys; from devkit.playground.browser import find_chromium; sys.exit(find_chromium() is None)"; then :; \
+	elif [ "$$(id -u)" = 0 ] && command -v apt-get > /dev/null; then \
+	  echo "installing Debian's chromium-headless-shell for the browser tests"; \
+	  { apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
+	      chromium-headless-shell; } || echo "could not install chromium-headless-shell"; \
+	else echo "Chromium is missing, so the browser tests will be skipped; install it with:"; \
+	  echo "  sudo apt-get update && sudo apt-get install -y chromium-headless-shell"; fi
+
 # Configures, compiles and stages one build: $(1) the build directory, $(2) extra CMake options.
 define stage_build
 	cmake -S . -B $(1) -DPython_EXECUTABLE=$(abspath $(PY)) -DCELLUMO_WERROR=ON $(2) > $(1).configure.log \
@@ -55,7 +68,7 @@ build: $(VENV)/.deps
 	@# The venv sees the staged package the way an editable install would.
 	@echo "$(abspath $(BUILD_DIR))/stage" > "$$($(PY) -c 'import sysconfig; print(sysconfig.get_path("purelib"))')/cellumo_master_dev.pth"
 
-test: build npm-deps
+test: build npm-deps browser
 	CELLUMO_STAGE=$(abspath $(BUILD_DIR))/stage $(PY) -m pytest -q $(PYTEST_ARGS)
 
 asan: $(VENV)/.deps
@@ -71,8 +84,16 @@ asan: $(VENV)/.deps
 demo: build
 	$(PY) -m devkit demo
 
-bench: build
+bench: build npm-deps browser
 	$(PY) -m bench
+
+# PLAYGROUND_ARGS: for example --port 9000 or --no-browser
+playground: build npm-deps
+	$(PY) -m devkit playground $(PLAYGROUND_ARGS)
+
+# The README's picture of the playground, taken in Chromium.
+screenshot: build npm-deps browser
+	$(PY) -m devkit.playground.screenshot docs/playground.png
 
 # The attack suites at full size, then each fuzz harness for FUZZ_SECONDS (its corpus is kept in
 # build/fuzz so that later runs start from it; a crashing input is written beside it).
