@@ -1,7 +1,11 @@
-"""The editor requests of the page, answered by one `Lintora` as the kernel would: the request's
+"""The editor requests of the page, answered by `Lintora` as the kernel would: the request's
 other tabs are synced as the user's modules, the buffer is analysed as the module of its own tab,
-and the answer is Lintora's own dict, unchanged. jedi is not made for concurrent use of one
-project, so every request runs on one worker thread, in arrival order."""
+and the answer is Lintora's own dict, unchanged.
+
+jedi is not made for concurrent use of one project, so completions, hovers and signature help
+run on one worker thread, in arrival order. Markers are asked for while the person types, which
+also sets off completions; so that they never wait behind a slow completion, diagnostics have a
+Lintora (and a temporary module directory) of their own on a second thread."""
 import concurrent.futures
 import keyword
 
@@ -39,12 +43,38 @@ def parse_request(kind, body):
     return code, line, column, path, modules
 
 
-class EditorService:
-    def __init__(self):
+class _Analyser:
+    """One Lintora and the one thread it is used on."""
+
+    def __init__(self, name):
         from cellumo_master.python_server.lintora import Lintora
 
-        self._executor = concurrent.futures.ThreadPoolExecutor(1, thread_name_prefix="editor")
-        self._lintora = self._executor.submit(Lintora).result()
+        self.executor = concurrent.futures.ThreadPoolExecutor(1, thread_name_prefix=name)
+        self.lintora = self.executor.submit(Lintora).result()
+        self._synced = set()
+
+    def sync(self, path, modules):
+        """Syncs the other tabs, and removes the files of tabs closed since the last request, so
+        that an import of a closed tab is no longer found."""
+        lt = self.lintora
+        current = set(modules) | ({path} if path else set())
+        for name in self._synced - current:
+            lt.delete_module(name)
+        self._synced = current
+        if modules:
+            lt.sync_modules(modules, None)
+
+    def close(self):
+        try:
+            self.executor.submit(self.lintora.cleanup).result(timeout=10)
+        finally:
+            self.executor.shutdown(wait=False, cancel_futures=True)
+
+
+class EditorService:
+    def __init__(self):
+        self._editor = _Analyser("editor")
+        self._checker = _Analyser("diagnostics")
 
     @staticmethod
     def kinds():
@@ -56,25 +86,21 @@ class EditorService:
     def submit(self, kind, body):
         """Starts one request (see REQUESTS); the future gives Lintora's dict. Raises BadRequest."""
         args = parse_request(kind, body)
-        return self._executor.submit(self.answer, kind, *args)
+        analyser = self._checker if kind == "diagnostics" else self._editor
+        return analyser.executor.submit(self._answer, analyser, kind, *args)
 
-    def answer(self, kind, code, line, column, path, modules):
-        """One request on the calling thread (the worker thread, or a benchmark's own)."""
-        lt = self._lintora
+    @staticmethod
+    def _answer(analyser, kind, code, line, column, path, modules):
+        analyser.sync(path, modules)
+        lt = analyser.lintora
         if kind == "complete":
-            return lt.get_completions(code, line, column, path, modules)
+            return lt.get_completions(code, line, column, path)
         if kind == "hover":
-            return lt.get_hover(code, line, column, path, modules)
+            return lt.get_hover(code, line, column, path)
         if kind == "signature":
-            return lt.get_signature_help(code, line, column, path, modules)
-        # Diagnostics take no modules of their own: the import check looks for the synced
-        # files, so the other tabs are synced first.
-        if modules:
-            lt.sync_modules(modules, None)
+            return lt.get_signature_help(code, line, column, path)
         return lt.get_diagnostics(code, path)
 
     def close(self):
-        try:
-            self._executor.submit(self._lintora.cleanup).result(timeout=10)
-        finally:
-            self._executor.shutdown(wait=False, cancel_futures=True)
+        self._editor.close()
+        self._checker.close()

@@ -35,7 +35,7 @@ def test_every_figure_is_in_the_table(table):
     sections = {s for s, _ in figures}
     for prefix in ("1 encode", "2 encode DataFrame", "3 decode", "4 proxy op, sync", "4 proxy op, listener",
                    "5 throughput", "6 get_completions", "6 get_hover", "6 get_signature_help",
-                   "6 get_diagnostics", "6 gc.freeze", "7 memory"):
+                   "6 get_diagnostics", "6 gc.freeze", "7 memory", "8 playground"):
         assert any(s.startswith(prefix) for s in sections), prefix
     # Both tables of the encoder and decoder, and p50, p95 and the alternative for every request.
     assert sum(s.startswith("1 encode") and f == "to_wire / floor" for s, f in figures) == 2

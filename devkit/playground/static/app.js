@@ -149,7 +149,7 @@
     const tab = tabs.get(moduleOf(model));
     if (!tab) return;
     clearTimeout(tab.timer);
-    tab.timer = setTimeout(() => diagnose(model), delay);
+    tab.timer = setTimeout(() => { tab.timer = null; diagnose(model); }, delay);
   }
 
   async function diagnose(model) {
@@ -286,6 +286,11 @@
       const tab = tabs.get(name) || addTab(name, '');
       tab.model.setValue(text);
       select(name);
+    },
+    diagnosticsDelay: DIAGNOSTICS_DELAY_MS,
+    // True while an editor request is on its way or markers are due.
+    busy() {
+      return window.LintoraProviders.pending() > 0 || [...tabs.values()].some((tab) => tab.timer !== null);
     },
     reset() {
       for (const name of [...tabs.keys()]) closeTab(name);

@@ -5,7 +5,18 @@
 // and columns from 0, Monaco both from 1.
 
 (function (global) {
+  let inFlight = 0;
+
   async function ask(kind, body, token) {
+    inFlight += 1;
+    try {
+      return await post(kind, body, token);
+    } finally {
+      inFlight -= 1;
+    }
+  }
+
+  async function post(kind, body, token) {
     const controller = new AbortController();
     if (token) token.onCancellationRequested(() => controller.abort());
     let response;
@@ -149,5 +160,5 @@
     return toMarkers(await ask('diagnostics', { code: model.getValue(), ...context(model) }));
   }
 
-  global.LintoraProviders = { register, diagnose, parameterOffsets };
+  global.LintoraProviders = { register, diagnose, parameterOffsets, pending: () => inFlight };
 }(window));
