@@ -59,7 +59,11 @@ def build_app(service, runner, hub):
             await websocket.send_json({"type": "hello", "running": runner.running})
             await asyncio.to_thread(runner.publish_view, True)
             while True:
-                message = await websocket.receive_json()
+                text = await websocket.receive_text()
+                try:
+                    message = json.loads(text)
+                except ValueError:
+                    message = None
                 await _command(websocket, runner, message)
         except (WebSocketDisconnect, RuntimeError):
             pass

@@ -51,9 +51,9 @@ def find_chromium():
 
 def browser_missing():
     """Why the browser tests cannot run here, or None."""
-    try:
-        import playwright  # noqa: F401
-    except ImportError:
+    import importlib.util
+
+    if importlib.util.find_spec("playwright") is None:
         return "Playwright is not installed (it comes with the project's test extra: make test)"
     if find_chromium() is None:
         return f"no Chromium found; install Debian's with: {INSTALL}"

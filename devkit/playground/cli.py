@@ -1,5 +1,4 @@
 """`python -m devkit playground [--port N] [--no-browser] [--host ADDRESS --allow-remote]`."""
-import argparse
 import sys
 
 

@@ -2,7 +2,6 @@
 needs this start's token, must be addressed to the server by its own name, and must not come
 from another web page. The HTTP and WebSocket checks need no browser; the last test is a foreign
 page in Chromium trying its luck with the right token."""
-import http.client
 import json
 import subprocess
 import sys
@@ -10,23 +9,10 @@ import sys
 import pytest
 
 from devkit.playground.browser import ROOT
+from playground_client import connect, own, request
 
 RUN = json.dumps({"type": "run", "code": "print('ran')", "modules": {}})
 COMPLETE = json.dumps({"code": "import os\nos.", "line": 2, "column": 3})
-
-
-def request(server, method, path, body=None, headers=None):
-    conn = http.client.HTTPConnection("127.0.0.1", server.port, timeout=30)
-    try:
-        conn.request(method, path, body=body, headers={"Host": server.host, **(headers or {})})
-        response = conn.getresponse()
-        return response.status, dict(response.getheaders()), response.read().decode()
-    finally:
-        conn.close()
-
-
-def own(server, path=""):
-    return f"/{server.token}/{path}"
 
 
 def test_the_page_and_the_api_answer_with_the_token(playground):
@@ -60,12 +46,6 @@ def test_requests_from_elsewhere_are_refused_even_with_the_token(playground, hea
     status, _, text = request(playground, "POST", own(playground, "api/complete"), COMPLETE,
                               {"Content-Type": "application/json", **headers})
     assert status == 403, text
-
-
-def connect(playground, path, origin):
-    from websockets.sync.client import connect as ws_connect
-
-    return ws_connect(f"ws://{playground.host}{path}", origin=origin, open_timeout=30)
 
 
 @pytest.mark.parametrize("case", ["no-token", "foreign-origin"])
