@@ -177,9 +177,9 @@ class Runner:
         seconds = time.perf_counter() - started
         if result is not None and result.error_type == ScriptStopped.__name__:
             stopped = True
-            self._publish({"type": "error", "text": "Stopped:\n" + _stopped_at(result.error)})
+            self._publish({"type": "error", "text": "Stopped:\n" + self._tab_names(_stopped_at(result.error))})
         elif result is not None and not result.ok:
-            self._publish({"type": "error", "text": result.error})
+            self._publish({"type": "error", "text": self._tab_names(result.error)})
         self.kernel.wait_for_callbacks()
         self._report_callback_errors()
         poller.join(timeout=5)
@@ -188,6 +188,10 @@ class Runner:
                        "stopped": stopped, "seconds": round(seconds, 3)})
         with self._lock:
             self._stop_for = 0
+
+    def _tab_names(self, text):
+        """Tracebacks name the modules' files as the tabs do, not by their temporary paths."""
+        return text.replace(self._modules_dir + os.sep, "")
 
     def _print(self, *args, sep=" ", end="\n", file=None, flush=False):
         if file is not None and file not in (sys.stdout, sys.stderr):
