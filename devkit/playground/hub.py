@@ -9,6 +9,7 @@ import asyncio
 import threading
 
 OUTPUT_LIMIT = 2_000_000  # characters of output and errors per run
+MESSAGE_LIMIT = 65_536  # output is merged into messages of about this many characters at most
 _FLUSH_SECONDS = 0.03
 
 
@@ -30,7 +31,8 @@ class Hub:
             with self._lock:
                 if not self._admit(message):
                     return
-                if self._pending and self._pending[-1]["type"] == kind:
+                last = self._pending[-1] if self._pending else None
+                if last is not None and last["type"] == kind and len(last["text"]) < MESSAGE_LIMIT:
                     self._pending[-1] = {"type": kind, "text": self._pending[-1]["text"] + message["text"]}
                 else:
                     self._pending.append(dict(message))

@@ -48,8 +48,11 @@ class Runner:
         self._lock = threading.Lock()
         self._main = threading.main_thread().ident
         self._run_id = 0
+        self._busy = False  # a run is queued or in progress (guarded by _lock)
         self._running = 0  # the id of the run in progress, 0 when none is
         self._stop_for = 0  # the run that Stop was pressed for
+        self._signals_sent = 0  # SIGINTs sent to stop a run, and those the handler has seen:
+        self._signals_seen = 0  # any other SIGINT is a Ctrl+C in the terminal
         self._shutdown = False
         self._revision = None
         self._modules_dir = tempfile.mkdtemp(prefix="playground-modules-")
@@ -73,14 +76,15 @@ class Runner:
             if name == SCRIPT_NAME[:-3] or name in sys.stdlib_module_names or self._shadows_installed(name):
                 return f"a module named {name!r} would hide another module of that name; rename the tab"
         with self._lock:
-            if self._running or not self._jobs.empty():
+            if self._busy:
                 return "a script is already running"
+            self._busy = True
             self._jobs.put(("run", code, dict(modules)))
         return None
 
     def submit_reset(self):
         with self._lock:
-            if self._running:
+            if self._busy:
                 return "stop the script before resetting the workbook"
             self._jobs.put(("reset",))
         return None
@@ -93,12 +97,13 @@ class Runner:
             self._stop_for = run
         threading.Thread(target=self._stop, args=(run,), name="stop", daemon=True).start()
 
-    def publish_view(self, force=False):
+    def publish_view(self, force=False, quiet=False):
         """Sends the workbook to the page when it changed since the last one sent (or always)."""
         try:
             view = self.kernel.control("view", since=None if force else self._revision)
-        except Exception as exc:  # noqa: BLE001 - the add-in may be restarting; the page keeps its grid
-            self._publish({"type": "notice", "text": f"the workbook could not be read: {exc}"})
+        except Exception as exc:  # noqa: BLE001 - the add-in may have stopped; the page keeps its grid
+            if not quiet:
+                self._publish({"type": "notice", "text": f"the workbook could not be read: {exc}"})
             return
         if view.get("unchanged"):
             return
@@ -133,11 +138,12 @@ class Runner:
                 signal.signal(s, h)
 
     def _on_sigint(self, signum, frame):
-        if self._stop_for:
-            if self._running == self._stop_for:
-                raise ScriptStopped("stopped from the page")
-            return  # the run ended before the signal arrived
-        raise KeyboardInterrupt
+        if self._signals_seen == self._signals_sent:
+            raise KeyboardInterrupt
+        self._signals_seen = self._signals_sent  # signals sent close together arrive as one
+        if self._stop_for and self._running == self._stop_for:
+            raise ScriptStopped("stopped from the page")
+        # Otherwise the run ended before the signal arrived: nothing is left to stop.
 
     def _on_sigterm(self, signum, frame):
         self._shutdown = True
@@ -147,6 +153,7 @@ class Runner:
         for _ in range(_RESTOPS):
             if self._running != run:
                 return
+            self._signals_sent += 1
             signal.pthread_kill(self._main, signal.SIGINT)
             time.sleep(_RESTOP_SECONDS)
         if self._running == run:
@@ -155,9 +162,21 @@ class Runner:
                                                      "be interrupted)"})
 
     def _run(self, code, modules):
-        self._write_modules(modules)
         run_id = self._run_id = self._run_id + 1
         self._publish({"type": "run-start", "run": run_id})
+        outcome = {"ok": False, "stopped": False, "seconds": 0.0}
+        try:
+            self._write_modules(modules)
+            outcome = self._run_script(code)
+        except OSError as exc:
+            self._publish({"type": "error", "text": f"the modules could not be written: {exc}\n"})
+        finally:
+            with self._lock:
+                self._stop_for = 0
+                self._busy = False
+            self._publish({"type": "run-end", "run": run_id, **outcome})
+
+    def _run_script(self, code):
         poller_done = threading.Event()
         poller = threading.Thread(target=self._poll_view, args=(poller_done,), name="view-poll", daemon=True)
         poller.start()
@@ -165,7 +184,7 @@ class Runner:
         result = None
         stopped = False
         try:
-            self._running = run_id
+            self._running = self._run_id
             try:
                 result = run_source(code, SCRIPT_NAME, self.kernel.ostrel, extra_globals={"print": self._print})
             finally:
@@ -184,10 +203,7 @@ class Runner:
         self._report_callback_errors()
         poller.join(timeout=5)
         self.publish_view()
-        self._publish({"type": "run-end", "run": run_id, "ok": bool(result and result.ok),
-                       "stopped": stopped, "seconds": round(seconds, 3)})
-        with self._lock:
-            self._stop_for = 0
+        return {"ok": bool(result and result.ok), "stopped": stopped, "seconds": round(seconds, 3)}
 
     def _tab_names(self, text):
         """Tracebacks name the modules' files as the tabs do, not by their temporary paths."""
@@ -203,7 +219,7 @@ class Runner:
 
     def _poll_view(self, done):
         while not done.wait(_VIEW_POLL_SECONDS):
-            self.publish_view()
+            self.publish_view(quiet=True)
 
     def _report_callback_errors(self):
         errors = self.kernel.callback_errors
