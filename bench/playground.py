@@ -17,13 +17,24 @@ SIZES = {"full": 25, "quick": 9, "smoke": 2}
 SECTION = "8 playground in Chromium"
 HELPERS = "def table_of(totals):\n    return [[k, v] for k, v in totals.items()]\n"
 
+# Notes when each completion answer has reached the page, to tell the transport and the server
+# apart from Monaco's own work after it.
+WATCH_ANSWERS = """() => {
+    const fetch = window.fetch;
+    window.fetch = async (...args) => {
+        const response = await fetch(...args);
+        if (String(args[0]).endsWith('api/complete')) window.__answered = performance.now();
+        return response;
+    };
+}"""
+
 ARM_SUGGEST = """() => { window.__trial = new Promise((resolve) => {
     let t0 = null;
     window.addEventListener('keydown', () => { t0 = performance.now(); }, {capture: true, once: true});
     const seen = new MutationObserver(() => {
         if (t0 === null || !document.querySelector('.suggest-widget.visible .monaco-list-row')) return;
         seen.disconnect();
-        requestAnimationFrame(() => resolve(performance.now() - t0));
+        requestAnimationFrame(() => { const t1 = performance.now(); resolve([t1 - t0, t1 - window.__answered]); });
     });
     seen.observe(document.body, {subtree: true, childList: true, attributes: true});
 }); }"""
@@ -48,6 +59,23 @@ PLACE = """([text, line, column]) => {
 
 QUIET = "() => !window.playground.busy()"
 
+# Monaco alone: a provider inside the page that answers at once, on a model of its own. What it
+# takes from the keystroke to the rows is the least any page with Monaco could do here.
+INSTANT = """() => {
+    monaco.languages.register({id: 'bench-instant'});
+    monaco.languages.registerCompletionItemProvider('bench-instant', {
+        triggerCharacters: ['.'],
+        provideCompletionItems(model, position) {
+            window.__answered = performance.now();
+            const word = model.getWordUntilPosition(position);
+            const range = new monaco.Range(position.lineNumber, word.startColumn, position.lineNumber, word.endColumn);
+            return {suggestions: Array.from({length: 20}, (_, i) => ({label: `item${i}`, kind: 1, insertText: `item${i}`, range}))};
+        },
+    });
+    const editor = monaco.editor.getEditors()[0];
+    editor.setModel(monaco.editor.createModel('value', 'bench-instant'));
+}"""
+
 
 def _split_at(code, line, column):
     """The text without the character before (line, column), and Monaco's position there."""
@@ -62,17 +90,32 @@ def _completion_trials(page, lt, buf, trials):
     code, line, column = buf.code, *buf.completion
     without_dot, m_line, m_column = _split_at(code, line, column)
     modules = {"helpers": HELPERS}
-    page_times, bare_times = [], []
+    page_times, bare_times, drawing = [], [], []
     for _ in range(trials):
         page.evaluate(PLACE, [without_dot, m_line, m_column])
         page.wait_for_function(QUIET)
         page.evaluate(ARM_SUGGEST)
         page.keyboard.type(".")
-        page_times.append(page.evaluate("() => window.__trial") / 1000)
+        total, after_answer = page.evaluate("() => window.__trial")
+        page_times.append(total / 1000)
+        drawing.append(after_answer / 1000)
         page.keyboard.press("Escape")
         page.wait_for_function(QUIET)
         bare_times.append(_timed(lambda: lt.get_completions(code, line, column, "main", modules)))
-    return page_times, bare_times
+    return page_times, bare_times, drawing
+
+
+def _instant_trials(page, trials):
+    page.evaluate(INSTANT)
+    times = []
+    for _ in range(trials + 1):
+        page.evaluate("() => { const e = monaco.editor.getEditors()[0]; e.getModel().setValue('value');"
+                      " e.setPosition({lineNumber: 1, column: 6}); e.focus(); }")
+        page.evaluate(ARM_SUGGEST)
+        page.keyboard.type(".")
+        times.append(page.evaluate("() => window.__trial")[0] / 1000)
+        page.keyboard.press("Escape")
+    return times[1:]
 
 
 def _marker_trials(page, lt, buf, trials, delay):
@@ -144,17 +187,27 @@ def run(size="full"):
                 page.goto(server.url)
                 page.wait_for_function("() => document.body.dataset.ready === 'true'")
                 page.evaluate("([text]) => window.playground.setText('helpers', text)", [HELPERS])
+                page.evaluate(WATCH_ANSWERS)
                 delay = page.evaluate("() => window.playground.diagnosticsDelay") / 1000
                 for buf in buffers.buffers(size):
                     if buf.completion:
                         _completion_trials(page, lt, buf, 1)  # warm-up: jedi loads what the buffer uses
-                        page_t, bare_t = _completion_trials(page, lt, buf, trials)
+                        page_t, bare_t, drawing = _completion_trials(page, lt, buf, trials)
                         rows += _rows(buf.name, "keystroke '.' to suggestion rows", "get_completions",
                                       page_t, bare_t, 1.3)
+                        rows.append(Row(f"{SECTION}, {buf.name}", "of which Monaco, from the answer to the rows",
+                                        f"p50 {fmt_seconds(median(drawing))}, p95 {fmt_seconds(percentile(drawing, 0.95))}"))
+                        answered = [t - d for t, d in zip(page_t, drawing)]
+                        rows.append(ratio_row(
+                            f"{SECTION}, {buf.name}", "p50 keystroke '.' to the answer in the page / bare get_completions",
+                            median(answered) / median(bare_t), context=f"p50 {fmt_seconds(median(answered))}"))
                     _marker_trials(page, lt, buf, 1, delay)
                     page_t, bare_t = _marker_trials(page, lt, buf, trials, delay)
                     rows += _rows(buf.name, f"keystroke to markers (less the {delay * 1000:.0f} ms pause)",
                                   "get_diagnostics", page_t, bare_t, None)
+                instant = _instant_trials(page, trials)
+                rows.append(Row(SECTION, "Monaco alone: keystroke '.' to rows, from a provider in the page",
+                                f"p50 {fmt_seconds(median(instant))}, p95 {fmt_seconds(percentile(instant, 0.95))}"))
             finally:
                 browser.close()
     finally:
