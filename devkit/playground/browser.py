@@ -49,8 +49,16 @@ def find_chromium():
     return None
 
 
+def sanitized():
+    """Under the sanitizer build the runtime is preloaded into every child process, which the
+    browser and Playwright's driver do not survive."""
+    return bool(os.environ.get("CELLUMO_SANITIZED"))
+
+
 def browser_missing():
     """Why the browser tests cannot run here, or None."""
+    if sanitized():
+        return "not run under the sanitizers"
     import importlib.util
 
     if importlib.util.find_spec("playwright") is None:

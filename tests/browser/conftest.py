@@ -15,6 +15,8 @@ from devkit.playground import browser as chromium  # noqa: E402
 
 
 def _unavailable(reason):
+    if chromium.sanitized():
+        pytest.skip("the playground is not tested under the sanitizers")
     if os.environ.get("CI"):
         pytest.fail(f"the browser tests cannot run: {reason}", pytrace=False)
     pytest.skip(f"browser tests skipped: {reason}")
@@ -24,7 +26,7 @@ def _unavailable(reason):
 def playground():
     from devkit.playground.app import monaco_missing
 
-    missing = monaco_missing()
+    missing = "sanitizers" if chromium.sanitized() else monaco_missing()
     if missing:
         _unavailable(missing)
     server = chromium.PlaygroundProcess()
