@@ -6,7 +6,6 @@ bench/RESULTS.md, for README.md to show; --out writes it anywhere, for any run.
 """
 import argparse
 import importlib
-import os
 import sys
 import time
 from pathlib import Path
@@ -67,9 +66,4 @@ def main(argv=None):
 
 
 if __name__ == "__main__":
-    status = main()
-    # Leave without finalising the interpreter: at teardown the module namespaces are cleared
-    # before the bridge's root proxies, whose releases then report as ignored errors; noise here.
-    sys.stdout.flush()
-    sys.stderr.flush()
-    os._exit(status)
+    sys.exit(main())

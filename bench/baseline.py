@@ -33,13 +33,35 @@ def to_wire(value):
         return {"type": "Dict", "value": {k: to_wire(v) for k, v in value.items()}, "isSpec": False}
     if isinstance(value, (pd.Series, pd.DataFrame)):
         frame = value.to_frame() if isinstance(value, pd.Series) else value
-        rows = [frame.columns.tolist()] + [row.tolist() for row in frame.values]
-        return to_wire(rows)
+        values = frame.values
+        if values.dtype.kind in "Mm":
+            values = frame.astype(object).values
+        if values.dtype.kind in "iub":
+            body = [row.tolist() for row in values]
+        else:
+            body = [["" if _missing(cell) else cell for cell in row.tolist()] for row in values]
+        return to_wire([frame.columns.tolist()] + body)
     if isinstance(value, ostrel.OfficeJsObject):
         return {"type": value._internal_typeName, "value": value._internal_id, "isSpec": True}
     if callable(value):
         return {"type": "Python_Function", "value": ostrel.messaging.register_callable(value), "isSpec": True}
+    if isinstance(value, np.ndarray):
+        if value.dtype.kind in "Mm":
+            return to_wire(value[()] if value.ndim == 0 else list(value))
+        return to_wire(value.tolist())
+    if isinstance(value, np.integer) and not isinstance(value, np.timedelta64):
+        return {"type": "Int", "value": int(value), "isSpec": False}
+    if isinstance(value, np.floating):
+        return {"type": "Float", "value": float(value), "isSpec": False}
     return {"type": "String", "value": str(value), "isSpec": False}
+
+
+def _missing(cell):
+    if cell is None or cell is pd.NA or cell is pd.NaT:
+        return True
+    if isinstance(cell, float):
+        return cell != cell
+    return isinstance(cell, np.generic) and bool(pd.isna(cell))
 
 
 def from_wire(wire):

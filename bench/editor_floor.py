@@ -36,6 +36,7 @@ def completions(project, code, line, column):
             signatures = c.get_signatures()
             if signatures:
                 detail = _signature_text(signatures[0])
+        c.get_completion_prefix_length()  # how much typed text jedi replaces: the item's insertText
         out.append((name, detail, c.docstring()))
     return out
 
@@ -64,7 +65,8 @@ def signature_help(project, code, line, column):
     signatures = script.get_signatures(line=line, column=column)
     if not signatures:
         return None
-    sig = signatures[0]
+    # The overload that fits the arguments typed so far.
+    sig = next((s for s in signatures if s.index is not None), signatures[0])
     params = [(p.name, p.description) for p in sig.params]
     return sig.name, _signature_text(sig), sig.docstring(raw=True), params, sig.index
 

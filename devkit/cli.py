@@ -4,7 +4,7 @@ import argparse
 import os
 import sys
 
-from .grid import format_workbook
+from .grid import MAX_COLUMNS, MAX_ROWS, format_workbook
 
 
 def _settings(pairs):
@@ -36,8 +36,8 @@ def run_file(path, settings=None, timeout=120.0, verbose=False, out=sys.stdout):
         if not result.ok:
             out.write("\nThe script failed:\n" + result.error)
         for text in kernel.callback_errors:
-            out.write("\nA callback failed: " + text.rstrip() + "\n")
-        out.write("\n" + format_workbook(kernel.snapshot()))
+            out.write("\n" + text.rstrip() + "\n")
+        out.write("\n" + format_workbook(kernel.snapshot(max_rows=MAX_ROWS, max_columns=MAX_COLUMNS)))
     out.flush()
     return 0 if result.ok and not kernel.callback_errors else 1
 

@@ -4,9 +4,9 @@ import os
 import sys
 
 from . import editor
-from .grid import format_workbook
+from .grid import MAX_COLUMNS, MAX_ROWS, format_workbook
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+ROOT = os.path.dirname(os.path.dirname(os.path.realpath(__file__)))  # also when reached through a link
 EXAMPLE = os.path.join(ROOT, "examples", "sales_report.py")
 SETTINGS = {"region": "North-West", "currency_format": "$#,##0.00"}
 
@@ -29,10 +29,10 @@ def run_bridge_part(source):
         if not result.ok:
             print("\nThe script failed:\n" + result.error)
         for text in kernel.callback_errors:
-            print("\nA callback failed: " + text)
+            print("\n" + text)
         stats = kernel.stats()
         heading("The workbook afterwards")
-        print(format_workbook(kernel.snapshot()), end="")
+        print(format_workbook(kernel.snapshot(max_rows=MAX_ROWS, max_columns=MAX_COLUMNS)), end="")
         print(f"\n(the add-in answered {stats['requestsHandled']} requests; {stats['objects']} of the objects it "
               "handed out are still referenced from Python, by the change handler's globals)")
     return result.ok and not kernel.callback_errors

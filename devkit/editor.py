@@ -5,6 +5,23 @@ renders its Monaco-shaped answers as plain text."""
 SEVERITY = {8: "error", 4: "warning"}
 
 
+def utf16_width(text):
+    """How many columns the editor counts for `text`: UTF-16 code units, as Monaco does."""
+    return len(text) + sum(1 for c in text if ord(c) > 0xFFFF)
+
+
+def character_index(text, column):
+    """The index into `text` of the 0-based editor column `column` (inside a surrogate pair: the
+    character it belongs to)."""
+    units = 0
+    for index, c in enumerate(text):
+        width = utf16_width(c)
+        if units + width > column:
+            return index
+        units += width
+    return len(text) + max(0, column - units)
+
+
 def position_after(code, needle, occurrence=1):
     """(line, column) just after the `occurrence`-th `needle`: 1-based line, 0-based column, as
     the editor sends cursor positions."""
@@ -13,7 +30,7 @@ def position_after(code, needle, occurrence=1):
         index = code.index(needle, index + 1)
     end = index + len(needle)
     line = code.count("\n", 0, end) + 1
-    column = end - (code.rfind("\n", 0, end) + 1)
+    column = utf16_width(code[code.rfind("\n", 0, end) + 1:end])
     return line, column
 
 
@@ -29,8 +46,8 @@ def render_diagnostics(code, result):
         severity = SEVERITY.get(m.get("severity"), str(m.get("severity")))
         out.append(f"  {severity} at line {m['startLineNumber']}, column {m['startColumn']}: {m['message']}")
         source = lines[m["startLineNumber"] - 1] if 0 < m["startLineNumber"] <= len(lines) else ""
-        start = m["startColumn"] - 1
-        end = m["endColumn"] - 1 if m["endLineNumber"] == m["startLineNumber"] else len(source)
+        start = character_index(source, m["startColumn"] - 1)
+        end = character_index(source, m["endColumn"] - 1) if m["endLineNumber"] == m["startLineNumber"] else len(source)
         out.append(f"      {source}")
         out.append("      " + " " * start + "^" + "~" * max(0, end - start - 1))
     return "\n".join(out) + "\n"

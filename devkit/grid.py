@@ -15,8 +15,13 @@ def _clip(text, width):
     return text if len(text) <= width else text[: width - 1] + "…"
 
 
-def format_sheet(sheet, max_rows=40, max_columns=12, max_width=28):
-    """One sheet of a snapshot ({name, address, rowIndex, columnIndex, values, text}) as text."""
+MAX_ROWS = 40
+MAX_COLUMNS = 12
+
+
+def format_sheet(sheet, max_rows=MAX_ROWS, max_columns=MAX_COLUMNS, max_width=28):
+    """One sheet of a snapshot ({name, address, rowIndex, columnIndex, values, text}, with
+    rowCount and columnCount when the snapshot holds only part of the used range) as text."""
     title = f"Worksheet '{sheet['name']}'"
     if not sheet.get("address"):
         return f"{title}: empty\n"
@@ -41,8 +46,8 @@ def format_sheet(sheet, max_rows=40, max_columns=12, max_width=28):
     lines.append("-" * gutter + "-+-" + "-+-".join("-" * w for w in widths))
     for r, row in enumerate(cells):
         lines.append(str(top + r + 1).rjust(gutter) + " | " + " | ".join(align(r, c, cell) for c, cell in enumerate(row)))
-    hidden_rows = len(text) - len(rows)
-    hidden_cols = (len(text[0]) if text else 0) - ncols
+    hidden_rows = sheet.get("rowCount", len(text)) - len(rows)
+    hidden_cols = sheet.get("columnCount", len(text[0]) if text else 0) - ncols
     if hidden_rows or hidden_cols:
         lines.append(f"({hidden_rows} more rows, {hidden_cols} more columns not shown)")
     return "\n".join(line.rstrip() for line in lines) + "\n"

@@ -1,13 +1,15 @@
 """The kernel harness: what the product's kernel does around the bridge, on a real channel.
 
 It starts the add-in (a Node.js child process), installs the bridge's send handler, and runs a
-listener thread that feeds the add-in's responses to `messaging.on_message`, hands its invoke
-messages to a callback worker (which looks the callable up with `messaging.get_callable`, runs
-it and answers with an invoke_result), and calls `messaging.reset()` when the add-in's output
-ends. User scripts run on worker threads with `Excel`, `Context` and `GetSetting` in their
-globals.
+listener thread that feeds the add-in's responses to `messaging.on_message`, starts a thread for
+each of its invoke messages (which looks the callable up with `messaging.get_callable`, runs it
+and answers with an invoke_result), and calls `messaging.reset()` when the add-in's output ends.
+User scripts run on threads of their own with `Excel`, `Context` and `GetSetting` in their globals.
 
-Threads never wait on each other while holding a lock of ours, and every wait is bounded.
+Threads never wait on each other while holding a lock of ours, and every wait is bounded. There is
+no fixed pool of callback threads: a callback may itself wait for another (a nested `Excel.run`),
+to any depth. Script and callback threads are daemon threads, so that a script still blocked when
+the process ends does not keep it alive.
 """
 import concurrent.futures
 import functools
@@ -17,9 +19,10 @@ import threading
 import traceback
 
 from .addin_process import AddinProcess, AddinStopped
-from .scripts import ScriptResult, run_source
+from .scripts import ScriptResult, describe_callable, format_failure, run_source
 
 _WAIT = 10.0  # bound for waits on the add-in's own answers (controls, shutdown)
+UNSENDABLE = "its result could not be sent: "
 
 
 def load_ostrel():
@@ -45,8 +48,7 @@ class Kernel:
     request_timeout  seconds a proxy operation waits for the add-in (the bridge's default when None)
     """
 
-    def __init__(self, settings=None, request_timeout=None, callback_workers=4, script_workers=8,
-                 verbose=False, ostrel=None):
+    def __init__(self, settings=None, request_timeout=None, verbose=False, ostrel=None):
         self.ostrel = ostrel or load_ostrel()
         self.messaging = self.ostrel.messaging
         self.settings = dict(settings or {})
@@ -58,8 +60,7 @@ class Kernel:
         self._generation = itertools.count(1)
         self._idle = threading.Condition(self._lock)
         self._callbacks_running = 0
-        self._callbacks = concurrent.futures.ThreadPoolExecutor(callback_workers, thread_name_prefix="callback")
-        self._scripts = concurrent.futures.ThreadPoolExecutor(script_workers, thread_name_prefix="script")
+        self._thread_ids = itertools.count(1)
         self._closed = False
         self._timeout_override = None
         if request_timeout is not None:
@@ -162,17 +163,25 @@ class Kernel:
 
     # -- Python callbacks --------------------------------------------------------------------
 
+    def _start_thread(self, kind, target, *args):
+        thread = threading.Thread(target=target, args=args, name=f"{kind}-{next(self._thread_ids)}", daemon=True)
+        thread.start()
+
     def _start_callback(self, conn, message):
         with self._lock:
             self._callbacks_running += 1
         try:
-            self._callbacks.submit(self._run_callback, conn, message)
-        except RuntimeError:  # the pool is shut down: the kernel is closing
+            self._start_thread("callback", self._run_callback, conn, message)
+        except RuntimeError as exc:  # no thread to be had: answer at once, so that nobody waits
             self._callback_done()
+            self._note_error(f"A callback could not be started: {exc}")
+            self._answer(conn, {"kind": "invoke_result", "invokeId": message.get("invokeId"), "ok": False,
+                                "error": {"message": f"The kernel could not run the callback: {exc}"}})
 
     def _run_callback(self, conn, message):
         invoke_id = message.get("invokeId")
         callable_id = message.get("callableId")
+        fn = args = result = None
         try:
             answer = {"kind": "invoke_result", "invokeId": invoke_id}
             try:
@@ -182,22 +191,42 @@ class Kernel:
                 decode = self.ostrel.Serializer.from_wire
                 args = [decode(a) for a in message.get("args") or []]
                 result = fn(*args)
-                answer.update(ok=True, result=self.ostrel.Serializer.to_wire(result))
-                del args, result, fn
-            except Exception as exc:  # noqa: BLE001 - reported to the add-in and kept
-                text = f"{type(exc).__name__}: {exc}"
-                self._note_error(f"callback {callable_id} failed:\n" + "".join(
-                    traceback.format_exception(type(exc), exc, exc.__traceback__.tb_next if exc.__traceback__ else None)))
-                answer.update(ok=False, error={"message": text})
-                exc.__traceback__ = None
-            if not conn.closed.is_set():
+            except BaseException as exc:  # noqa: BLE001 - any failure is the caller's answer
+                answer.update(ok=False, error=self._callback_failed(fn, callable_id, exc))
+            else:
                 try:
-                    conn.process.send(answer)
-                except AddinStopped:
-                    pass
+                    answer.update(ok=True, result=self.ostrel.Serializer.to_wire(result))
+                except Exception as exc:  # noqa: BLE001 - a value the wire encoding refuses
+                    answer.update(ok=False, error=self._callback_failed(fn, callable_id, exc, UNSENDABLE))
+            try:
+                self._answer(conn, answer)
+            except Exception as exc:  # noqa: BLE001 - the answer cannot be written as a message
+                what = UNSENDABLE if answer["ok"] else "its error could not be sent: "
+                error = self._callback_failed(fn, callable_id, exc, what)
+                self._answer(conn, {"kind": "invoke_result", "invokeId": invoke_id, "ok": False, "error": error})
+            # Only now drop what the result may refer to: a release sent ahead of the answer would
+            # free the very object that the answer names.
+            del fn, args, result
             gc.collect()
         finally:
             self._callback_done()
+
+    @staticmethod
+    def _answer(conn, answer):
+        if conn.closed.is_set():
+            return
+        try:
+            conn.process.send(answer)
+        except AddinStopped:
+            pass
+
+    def _callback_failed(self, fn, callable_id, exc, what=""):
+        """Records a callback's failure with the user's traceback; returns the error of its answer."""
+        name = describe_callable(fn) if fn is not None else repr(callable_id)
+        trace = format_failure(exc)
+        self._note_error(f"The callback {name} failed:" + (f" {what}{trace}" if what else "\n" + trace))
+        exc.__traceback__ = None  # its frames may hold proxies, to be released now
+        return {"message": what + callback_error_text(exc), "traceback": trace}
 
     def _callback_done(self):
         with self._lock:
@@ -246,9 +275,11 @@ class Kernel:
         """The add-in's object table: {objects, references, byType, ...}."""
         return self.control("stats")
 
-    def snapshot(self):
-        """Every sheet's used range: [{name, address, rowIndex, columnIndex, values, text}]."""
-        return self.control("snapshot")
+    def snapshot(self, max_rows=None, max_columns=None):
+        """Every sheet's used range: [{name, address, rowIndex, columnIndex, rowCount, columnCount,
+        values, text}], where `values` and `text` hold the top-left `max_rows` x `max_columns` cells
+        (all when not given, but never more than one request of the add-in may carry)."""
+        return self.control("snapshot", maxRows=max_rows, maxColumns=max_columns)
 
     def stall(self):
         """The add-in holds requests unanswered until `resume()` (then answers them in order)."""
@@ -263,9 +294,21 @@ class Kernel:
 
     # -- user scripts ----------------------------------------------------------------------------
 
-    def submit_script(self, source, filename="<script>", echo=False, extra_globals=None):
-        """Starts a script on a worker thread; the future gives its ScriptResult."""
-        return self._scripts.submit(run_source, source, filename, self.ostrel, echo, extra_globals)
+    def submit_script(self, source, filename="<script>", echo=False, extra_globals=None, on_output=None):
+        """Starts a script on a thread of its own; the future gives its ScriptResult (see
+        `scripts.run_source` for the arguments)."""
+        future = concurrent.futures.Future()
+
+        def run():
+            if not future.set_running_or_notify_cancel():
+                return
+            try:
+                future.set_result(run_source(source, filename, self.ostrel, echo, extra_globals, on_output))
+            except BaseException as exc:  # noqa: BLE001 - handed to whoever waits for the script
+                future.set_exception(exc)
+
+        self._start_thread("script", run)
+        return future
 
     def run_script(self, source, filename="<script>", timeout=120.0, echo=False, extra_globals=None,
                    wait_for_callbacks=True):
@@ -306,8 +349,6 @@ class Kernel:
         conn = self._conn
         conn.process.stop(timeout=_WAIT)
         conn.listener.join(timeout=_WAIT)
-        self._callbacks.shutdown(wait=False, cancel_futures=True)
-        self._scripts.shutdown(wait=False, cancel_futures=True)
         if self._timeout_override:
             vars(self.messaging).pop("send_request_sync", None)
         # Scripts' namespaces held by callbacks were freed by the reset; collect their proxies
@@ -319,3 +360,13 @@ class Kernel:
 
     def __exit__(self, *exc):
         self.close()
+
+
+def callback_error_text(exc):
+    """The error text that a failed callback answers with, which the call that waited for it raises
+    as a RuntimeError: the exception as Python prints its last line, without the class name when
+    that is already a RuntimeError (so that the text does not read "RuntimeError: RuntimeError: ...")."""
+    text = str(exc)
+    if isinstance(exc, RuntimeError) and text and (type(exc) is RuntimeError or isinstance(exc, AttributeError)):
+        return text  # the bridge's own errors: their text is the add-in's message
+    return f"{type(exc).__name__}: {text}" if text else type(exc).__name__

@@ -22,18 +22,6 @@ def pytest_sessionstart(session):
         raise pytest.UsageError(f"cellumo_master imported from {where}, expected the build staged at {stage}")
 
 
-def pytest_unconfigure(config):
-    # Release the bridge's root proxies while the module namespace is still whole. Left to
-    # interpreter exit, they are finalised after the namespace is cleared, and the interpreter
-    # prints their finalisers' errors after the run's summary line.
-    ostrel = sys.modules.get("cellumo_master.python_server.cellumo.ostrel")
-    if ostrel is None:
-        return
-    ostrel.messaging.set_send_handler(None)
-    for name in ("Context", "Excel", "GetSetting"):
-        ostrel.__dict__.pop(name, None)
-
-
 @pytest.fixture
 def run_python():
     """Runs a snippet in a fresh interpreter; a crash (signal) fails the test."""

@@ -121,7 +121,8 @@ class Addin {
 
   // Commands of the kernel harness, outside the bridge's protocol:
   //   stats      size of the object table and counters
-  //   snapshot   every sheet's used range as values and displayed text
+  //   snapshot   every sheet's used range as values and displayed text, clipped to
+//              {maxRows, maxColumns} when given and always to what one request may carry
   //   stall      hold requests unanswered (to exercise the bridge's timeout) ... resume: answer them
   //   settings   merge {values} into what GetSetting returns
   //   errors     callback failures reported so far
@@ -142,7 +143,8 @@ class Addin {
           };
           break;
         case 'snapshot':
-          result = this.workbook.snapshot().map((s) => ({ ...s, values: plain(s.values) }));
+          result = this.workbook.snapshot({ maxRows: message.maxRows, maxColumns: message.maxColumns })
+            .map((s) => ({ ...s, values: plain(s.values) }));
           break;
         case 'stall':
           this._stalled = true;

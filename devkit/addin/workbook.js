@@ -8,7 +8,7 @@ const { RemoteError } = require('./errors');
 const { EventSource } = require('./events');
 const { parseAddress, formatAddress, MAX_ROWS, MAX_COLUMNS } = require('./address');
 const { evaluate, makeReference, FormulaError } = require('./formulas');
-const { Range } = require('./range');
+const { Range, MAX_CELLS } = require('./range');
 const { formatValue } = require('./number_format');
 
 const INVALID_SHEET_CHARS = /[[\]:*?/\\]/;
@@ -334,18 +334,30 @@ class Workbook extends HostObject {
     }
   }
 
-  // Plain-data picture of every sheet's used range, for the kernel's printout and for tests.
-  snapshot() {
+  // Plain-data picture of every sheet's used range (values and displayed text), for the kernel's
+  // printout and for tests. Only the top-left `maxRows` x `maxColumns` cells are included (all
+  // when not given), and never more than one request may carry, so that a large workbook gives a
+  // clipped view rather than an error; `rowCount` and `columnCount` give the whole used range.
+  snapshot({ maxRows = null, maxColumns = null } = {}) {
     return this._sheets.map((sheet) => {
       const rect = sheet._usedRect(false);
-      if (!rect) return { name: sheet._name, address: null, rowIndex: 0, columnIndex: 0, values: [], text: [] };
-      const range = new Range(sheet, rect);
+      if (!rect) {
+        return { name: sheet._name, address: null, rowIndex: 0, columnIndex: 0, rowCount: 0, columnCount: 0, values: [], text: [] };
+      }
+      const used = new Range(sheet, rect);
+      const columns = Math.min(used.columnCount, limit(maxColumns, used.columnCount));
+      const rows = Math.min(used.rowCount, limit(maxRows, used.rowCount), Math.max(1, Math.floor(MAX_CELLS / columns)));
+      const view = new Range(sheet, { top: rect.top, left: rect.left, bottom: rect.top + rows - 1, right: rect.left + columns - 1 });
       return {
-        name: sheet._name, address: range.address, rowIndex: rect.top, columnIndex: rect.left,
-        values: range.values, text: range.text,
+        name: sheet._name, address: used.address, rowIndex: rect.top, columnIndex: rect.left,
+        rowCount: used.rowCount, columnCount: used.columnCount, values: view.values, text: view.text,
       };
     });
   }
+}
+
+function limit(value, fallback) {
+  return Number.isInteger(value) && value >= 0 ? value : fallback;
 }
 Workbook.typeName = 'Workbook';
 

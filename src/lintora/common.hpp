@@ -262,8 +262,9 @@ Ref request_guard(PyObject* module, const char* error_format, Body&& body, Faile
 }
 
 
-// The request methods' ValueErrors for a bad position ("line must be ...", "column must be ...").
-void validate_position(PyObject* line, PyObject* column);
+// Checks a cursor request's position (the ValueErrors "line must be ...", "column must be ...")
+// and returns its column as jedi and the word rules count it: the editor sends UTF-16 units.
+Ref cursor_column(PyObject* code, PyObject* line, PyObject* column);
 // Writes the request's modules when either mapping is non-empty (script preparation, step 1).
 void sync_request_modules(PyObject* self, PyObject* modules, PyObject* dirty_files);
 // Chooses the script path and creates the jedi.Script (script preparation, steps 2 and 3).
@@ -274,7 +275,11 @@ support::Signature cursor_request_signature(const char* name);
 std::vector<support::Annotation> cursor_request_annotations();
 // Hover's and signature help's first steps: check the buffer and position, write the request's
 // modules, create the jedi.Script. Arguments as the cursor requests take them.
-Ref prepare_cursor_script(PyObject* module, const support::ArgValues& a);
+struct CursorScript {
+    Ref script;
+    Ref column;  // see cursor_column
+};
+CursorScript prepare_cursor_script(PyObject* module, const support::ArgValues& a);
 // `{"line": line, "column": column}` as keywords of a jedi call.
 Ref call_at(PyObject* script, PyObject* method, PyObject* line, PyObject* column);
 

@@ -1,5 +1,6 @@
 // Completion requests: jedi's completions at the cursor as Monaco completion items.
 #include "lintora/common.hpp"
+#include "lintora/completion_text.hpp"
 #include "lintora/methods.hpp"
 
 namespace lintora {
@@ -108,12 +109,16 @@ Ref completions_body(PyObject* module, const ArgValues& a) {
     PyObject* self = a[0];
     PyObject* code = a[1];
     PyObject* line = a[2];
-    PyObject* column = a[3];
     if (!PyUnicode_Check(code)) support::raise(PyExc_ValueError, "code must be a string");
-    validate_position(line, column);
+    Ref cursor = cursor_column(code, line, a[3]);
+    PyObject* column = cursor.get();
 
     if (in_import_alias(module, code, line, column)) {
         lsp_log(module, LogLevel::Debug, "[LSP] In import alias context, returning empty completions");
+        return error_result(Py_None);
+    }
+    if (cursor_in_comment(code, line, column)) {
+        lsp_log(module, LogLevel::Debug, "[LSP] In a comment, returning empty completions");
         return error_result(Py_None);
     }
 
@@ -126,12 +131,15 @@ Ref completions_body(PyObject* module, const ArgValues& a) {
     lsp_log(module, LogLevel::Debug, "[LSP] Jedi returned %d completions", {count.get()});
 
     Ref table = global(module, N.g_kind_table);
+    const InsertText insert_text(code, line, column);
     Ref items = new_list();
     Ref it = Ref::steal(PyObject_GetIter(completions.get()));
     while (Ref completion = Ref::steal_or_null(PyIter_Next(it.get()))) {
         Ref name = getattr(completion.get(), N.name);
         if (!show_underscores && starts_with_underscore(name.get())) continue;
         Ref item = make_item(self, table.get(), completion.get(), name.get());
+        Ref insert = insert_text.for_item(completion.get(), name.get());
+        if (insert.get() != name.get()) set_item(item.get(), N.k_insert_text, insert.get());
         append(items.get(), item.get());
     }
     if (PyErr_Occurred()) support::throw_error();

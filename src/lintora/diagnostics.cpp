@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "lintora/columns.hpp"
 #include "lintora/common.hpp"
 #include "lintora/lent_tree.hpp"
 #include "lintora/methods.hpp"
@@ -31,10 +32,11 @@ Ref marker(PyObject* line, PyObject* start, PyObject* end, PyObject* message, Py
 // `e.<name> or fallback`
 Ref attr_or(PyObject* e, PyObject* name, PyObject* fallback) { return either(getattr(e, name), fallback); }
 
-Ref syntax_error_marker(PyObject* module, PyObject* e) {
+Ref syntax_error_marker(PyObject* module, PyObject* code, PyObject* e) {
     Ref one = integer(1);
     Ref lineno = attr_or(e, N.lineno, one.get());
-    Ref offset = attr_or(e, N.offset, one.get());
+    Ref python_offset = attr_or(e, N.offset, one.get());
+    Ref offset = Columns(code).editor_column(lineno.get(), python_offset.get(), PythonUnit::CodePoints);
     Ref msg = attr_or(e, N.msg, N.s_syntax_error);
     Ref end = add(offset.get(), one.get());
     Ref severity = global(module, N.g_severity_error);
@@ -123,7 +125,7 @@ Ref diagnostics_body(PyObject* module, const ArgValues& a) {
             return true;
         },
         [&](PyObject* e) {
-            Ref diag = syntax_error_marker(module, e);
+            Ref diag = syntax_error_marker(module, code, e);
             append(diagnostics.get(), diag.get());
             return false;
         });
@@ -157,15 +159,39 @@ Ref get_diagnostics_impl(PyObject* module, const ArgValues& a) {
         });
 }
 
+// Moves a pyflakes marker from pyflakes' byte column to the editor's column on its line; the width
+// (already in the editor's units) stays. A marker of another shape is left as it is.
+void to_editor_columns(Columns& columns, PyObject* diag) {
+    if (!PyDict_CheckExact(diag)) return;
+    PyObject* line = PyDict_GetItemWithError(diag, N.k_start_line);
+    PyObject* start = line ? PyDict_GetItemWithError(diag, N.k_start_column) : nullptr;
+    PyObject* end = start ? PyDict_GetItemWithError(diag, N.k_end_column) : nullptr;
+    if (!end) {
+        if (PyErr_Occurred()) support::throw_error();
+        return;
+    }
+    if (!PyLong_CheckExact(end)) return;
+    // Owned copies: the dict lets go of the old values as the new ones go in.
+    Ref old_start = Ref::borrow(start), old_end = Ref::borrow(end);
+    Ref new_start = columns.editor_column(line, old_start.get(), PythonUnit::Utf8Bytes);
+    if (new_start.get() == old_start.get()) return;
+    Ref width = Ref::steal(PyNumber_Subtract(old_end.get(), old_start.get()));
+    Ref new_end = add(new_start.get(), width.get());
+    set_item(diag, N.k_start_column, new_start.get());
+    set_item(diag, N.k_end_column, new_end.get());
+}
+
 // Every line pyflakes wrote to `stream` that parses as a message becomes a marker of `severity`.
-void collect(PyObject* self, PyObject* stream, PyObject* severity, PyObject* diagnostics) {
+void collect(PyObject* self, Columns& columns, PyObject* stream, PyObject* severity, PyObject* diagnostics) {
     Ref zero = integer(0);
     call_method(stream, N.seek, {zero.get()});
     Ref it = Ref::steal(PyObject_GetIter(stream));
     while (Ref line = Ref::steal_or_null(PyIter_Next(it.get()))) {
         Ref stripped = call_method(line.get(), N.strip, {});
         Ref diag = call_method(self, N.m_parse_pyflakes_message, {stripped.get(), severity});
-        if (diag.get() != Py_None) append(diagnostics, diag.get());
+        if (diag.get() == Py_None) continue;
+        to_editor_columns(columns, diag.get());
+        append(diagnostics, diag.get());
     }
     if (PyErr_Occurred()) support::throw_error();
 }
@@ -183,10 +209,11 @@ Ref run_pyflakes_impl(PyObject* module, const ArgValues& a) {
             Ref reporter = call_method(reporter_module.get(), N.Reporter, {warning_stream.get(), error_stream.get()});
             Ref api = global(module, N.g_pyflakes_api);
             call_method(api.get(), N.check, {a[1], a[2], reporter.get()});
+            Columns columns(a[1]);
             Ref warning = global(module, N.g_severity_warning);
-            collect(self, warning_stream.get(), warning.get(), diagnostics.get());
+            collect(self, columns, warning_stream.get(), warning.get(), diagnostics.get());
             Ref error = global(module, N.g_severity_error);
-            collect(self, error_stream.get(), error.get(), diagnostics.get());
+            collect(self, columns, error_stream.get(), error.get(), diagnostics.get());
             Ref count = length(diagnostics.get());
             lsp_log(module, LogLevel::Debug, "[LSP] Pyflakes returned %d diagnostics", {count.get()});
             return 0;
@@ -198,14 +225,20 @@ Ref run_pyflakes_impl(PyObject* module, const ArgValues& a) {
     return diagnostics;
 }
 
-// Length of the name in single quotes that starts `msg` (what `^'([^']+)'` captures), or 0.
+// Length of the name in single quotes that starts `msg` (what `^'([^']+)'` captures), or 0. It is
+// counted in UTF-16 units, as the editor counts the columns the marker spans.
 Py_ssize_t quoted_name_length(PyObject* msg) {
     if (!PyUnicode_Check(msg)) return 0;
     const Py_ssize_t n = PyUnicode_GET_LENGTH(msg);
     if (n < 3 || PyUnicode_READ_CHAR(msg, 0) != '\'') return 0;
     const Py_ssize_t close = PyUnicode_FindChar(msg, '\'', 1, n, 1);
     if (close == -2) support::throw_error();
-    return close > 1 ? close - 1 : 0;
+    if (close <= 1) return 0;
+    Py_ssize_t units = close - 1;
+    if (PyUnicode_KIND(msg) == PyUnicode_4BYTE_KIND) {
+        for (Py_ssize_t i = 1; i < close; ++i) units += PyUnicode_READ_CHAR(msg, i) >= 0x10000 ? 1 : 0;
+    }
+    return units;
 }
 
 Ref parse_pyflakes_message_impl(PyObject* module, const ArgValues& a) {

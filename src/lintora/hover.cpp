@@ -68,6 +68,24 @@ Ref detailed_block(PyObject* self, PyObject* definition) {
     return fenced_block(body.get());
 }
 
+constexpr Py_ssize_t kDescriptionLength = 120;
+
+// For a name jedi cannot infer, help's description is the source of the defining statement, a
+// whole loop or call squashed into one line; the hover shows its first line, cut to
+// kDescriptionLength characters, with an ellipsis wherever text was left out.
+Ref short_description(PyObject* description) {
+    Ref text = str(description);
+    Ref stripped = call_method(text.get(), N.strip, {});
+    Ref lines = Ref::steal(PyUnicode_Splitlines(stripped.get(), 0));
+    if (PyList_GET_SIZE(lines.get()) == 0) return Ref::borrow(N.s_empty);
+    Ref first = Ref::borrow(PyList_GET_ITEM(lines.get(), 0));
+    const bool more_lines = PyList_GET_SIZE(lines.get()) > 1;
+    if (!more_lines && PyUnicode_GET_LENGTH(first.get()) <= kDescriptionLength) return first;
+    Ref kept = Ref::steal(PyUnicode_Substring(first.get(), 0, kDescriptionLength - 1));
+    Ref ellipsis = Ref::steal(PyUnicode_FromOrdinal(0x2026));
+    return Ref::steal(PyUnicode_Concat(kept.get(), ellipsis.get()));
+}
+
 Ref help_fallback(PyObject* module, PyObject* script, PyObject* line, PyObject* column) {
     lsp_log(module, LogLevel::Debug, "[LSP] infer() returned empty, trying help() as fallback");
     Ref found = guard(
@@ -82,8 +100,9 @@ Ref help_fallback(PyObject* module, PyObject* script, PyObject* line, PyObject* 
                 Ref desc = getattr_optional(h.get(), N.description);
                 if (!desc) desc = Ref::borrow(N.s_empty);
                 if (truthy(name.get())) {
-                    Ref body = truthy(desc.get())
-                                   ? Ref::steal(PyUnicode_FromFormat("(%S) %S", desc.get(), name.get()))
+                    Ref shown = truthy(desc.get()) ? short_description(desc.get()) : Ref::borrow(N.s_empty);
+                    Ref body = PyUnicode_GET_LENGTH(shown.get()) > 0
+                                   ? Ref::steal(PyUnicode_FromFormat("(%U) %S", shown.get(), name.get()))
                                    : str(name.get());
                     Ref block = fenced_block(body.get());
                     append(parts.get(), block.get());
@@ -109,8 +128,9 @@ Ref help_fallback(PyObject* module, PyObject* script, PyObject* line, PyObject* 
 Ref hover_body(PyObject* module, const ArgValues& a) {
     PyObject* self = a[0];
     PyObject* line = a[2];
-    PyObject* column = a[3];
-    Ref script = prepare_cursor_script(module, a);
+    CursorScript prepared = prepare_cursor_script(module, a);
+    PyObject* column = prepared.column.get();
+    Ref script = std::move(prepared.script);
     Ref inferred = call_at(script.get(), N.infer, line, column);
     if (!truthy(inferred.get())) return help_fallback(module, script.get(), line, column);
 

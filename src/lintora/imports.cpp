@@ -2,6 +2,7 @@
 // synced modules nor the import system can find.
 #include <deque>
 
+#include "lintora/columns.hpp"
 #include "lintora/common.hpp"
 #include "lintora/lent_tree.hpp"
 #include "lintora/methods.hpp"
@@ -34,20 +35,23 @@ void push_children(std::deque<Ref>& todo, PyObject* node, PyTypeObject* ast_type
     if (PyErr_Occurred()) support::throw_error();
 }
 
-// `node.<name> + 1`, or `node.<fallback> + 1` when the first is falsy.
-Ref column_of(PyObject* node, PyObject* name, PyObject* fallback) {
-    Ref value = getattr(node, name);
-    if (!truthy(value.get())) value = getattr(node, fallback);
+// The editor column of the byte offset `node.<name>` on `line`.
+Ref editor_column_of(Columns& columns, PyObject* node, PyObject* line, PyObject* name) {
+    Ref offset = getattr(node, name);
     Ref one = integer(1);
-    return add(value.get(), one.get());
+    Ref column = add(offset.get(), one.get());
+    return columns.editor_column(line, column.get(), PythonUnit::Utf8Bytes);
 }
 
-Ref import_marker(PyObject* module, PyObject* node, PyObject* name) {
+Ref import_marker(PyObject* module, Columns& columns, PyObject* node, PyObject* name) {
     Ref start_line = getattr(node, N.lineno);
-    Ref start_column = column_of(node, N.col_offset, N.col_offset);
+    Ref start_column = editor_column_of(columns, node, start_line.get(), N.col_offset);
     Ref end_line = getattr(node, N.end_lineno);
     if (!truthy(end_line.get())) end_line = start_line.dup();
-    Ref end_column = column_of(node, N.end_col_offset, N.col_offset);
+    // Without an end offset the marker ends where it starts.
+    Ref end_offset = getattr(node, N.end_col_offset);
+    Ref end_column = truthy(end_offset.get()) ? editor_column_of(columns, node, end_line.get(), N.end_col_offset)
+                                              : start_column.dup();
     Ref head = text("import '");
     Ref tail = text("' could not be resolved");
     Ref message = add(head.get(), name);
@@ -65,15 +69,15 @@ bool resolvable(PyObject* self, PyObject* name) {
     return truthy(call_method(self, N.m_can_resolve_import, {name}).get());
 }
 
-void check_node(PyObject* module, PyObject* self, PyObject* node, PyObject* import_type, PyObject* from_type,
-                PyObject* diagnostics) {
+void check_node(PyObject* module, PyObject* self, Columns& columns, PyObject* node, PyObject* import_type,
+                PyObject* from_type, PyObject* diagnostics) {
     if (support::check(PyObject_IsInstance(node, import_type))) {
         Ref names = getattr(node, N.names);
         Ref it = Ref::steal(PyObject_GetIter(names.get()));
         while (Ref alias = Ref::steal_or_null(PyIter_Next(it.get()))) {
             Ref name = getattr(alias.get(), N.name);
             if (!resolvable(self, name.get())) {
-                Ref diag = import_marker(module, node, name.get());
+                Ref diag = import_marker(module, columns, node, name.get());
                 append(diagnostics, diag.get());
             }
         }
@@ -82,7 +86,7 @@ void check_node(PyObject* module, PyObject* self, PyObject* node, PyObject* impo
         // Only the module is looked up; a relative level is ignored and `from . import x` skipped.
         Ref name = either(getattr(node, N.module), N.s_empty);
         if (truthy(name.get()) && !resolvable(self, name.get())) {
-            Ref diag = import_marker(module, node, name.get());
+            Ref diag = import_marker(module, columns, node, name.get());
             append(diagnostics, diag.get());
         }
     }
@@ -104,13 +108,14 @@ Ref check_unresolved_imports_impl(PyObject* module, const ArgValues& a) {
             if (!PyType_Check(ast_type.get())) support::raise(PyExc_TypeError, "ast.AST is not a class");
             auto* node_type = reinterpret_cast<PyTypeObject*>(ast_type.get());
 
+            Columns columns(a[1]);
             std::deque<Ref> todo;
             todo.push_back(std::move(tree));
             while (!todo.empty()) {
                 Ref node = std::move(todo.front());
                 todo.pop_front();
                 push_children(todo, node.get(), node_type);
-                check_node(module, self, node.get(), import_type.get(), from_type.get(), diagnostics.get());
+                check_node(module, self, columns, node.get(), import_type.get(), from_type.get(), diagnostics.get());
             }
             Ref count = length(diagnostics.get());
             lsp_log(module, LogLevel::Debug, "[LSP] Import check found %d unresolved imports", {count.get()});

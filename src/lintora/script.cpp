@@ -1,18 +1,20 @@
-// The steps every jedi request shares: checking the position, syncing the request's modules,
-// choosing the script path and creating the jedi.Script.
+// The steps every jedi request shares: checking the position (and counting its column as jedi
+// does), syncing the request's modules, choosing the script path and creating the jedi.Script.
+#include "lintora/columns.hpp"
 #include "lintora/common.hpp"
 
 namespace lintora {
 
 using support::truthy;
 
-void validate_position(PyObject* line, PyObject* column) {
+Ref cursor_column(PyObject* code, PyObject* line, PyObject* column) {
     if (!PyLong_Check(line) || compare_int(line, 1) < 0) {
         support::raise(PyExc_ValueError, "line must be a positive integer (1-based)");
     }
     if (!PyLong_Check(column) || compare_int(column, 0) < 0) {
         support::raise(PyExc_ValueError, "column must be a non-negative integer (0-based)");
     }
+    return Columns(code).jedi_column(line, column);
 }
 
 void sync_request_modules(PyObject* self, PyObject* modules, PyObject* dirty_files) {
@@ -47,12 +49,12 @@ Ref call_at(PyObject* script, PyObject* method, PyObject* line, PyObject* column
     return call_method(script, method, {}, {{N.line, line}, {N.column, column}});
 }
 
-Ref prepare_cursor_script(PyObject* module, const support::ArgValues& a) {
+CursorScript prepare_cursor_script(PyObject* module, const support::ArgValues& a) {
     PyObject* code = a[1];
     if (!PyUnicode_Check(code)) support::raise(PyExc_ValueError, "code must be a string");
-    validate_position(a[2], a[3]);
+    Ref column = cursor_column(code, a[2], a[3]);
     sync_request_modules(a[0], a[5], a[6]);
-    return make_script(module, a[0], code, a[4]);
+    return {make_script(module, a[0], code, a[4]), std::move(column)};
 }
 
 support::Signature cursor_request_signature(const char* name) {

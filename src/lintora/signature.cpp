@@ -46,18 +46,31 @@ Ref parameter_entries(PyObject* sig) {
     return params;
 }
 
+// jedi returns every overload of the callee and sets `index` only on those that accept the
+// arguments typed so far; the first of those is the one to show, else the first overload.
+Ref fitting_signature(PyObject* signatures) {
+    Ref it = Ref::steal(PyObject_GetIter(signatures));
+    while (Ref sig = Ref::steal_or_null(PyIter_Next(it.get()))) {
+        Ref index = getattr(sig.get(), N.index);
+        if (index.get() != Py_None) return sig;
+    }
+    if (PyErr_Occurred()) support::throw_error();
+    Ref zero = integer(0);
+    return Ref::steal(PyObject_GetItem(signatures, zero.get()));
+}
+
 Ref signature_body(PyObject* module, const ArgValues& a) {
     PyObject* self = a[0];
     PyObject* line = a[2];
-    PyObject* column = a[3];
-    Ref script = prepare_cursor_script(module, a);
+    CursorScript prepared = prepare_cursor_script(module, a);
+    PyObject* column = prepared.column.get();
+    Ref script = std::move(prepared.script);
     Ref signatures = call_at(script.get(), N.get_signatures, line, column);
     if (!truthy(signatures.get())) {
         lsp_log(module, LogLevel::Debug, "[LSP] No signatures found");
         return empty_result(Py_None);
     }
-    Ref zero = integer(0);
-    Ref sig = Ref::steal(PyObject_GetItem(signatures.get(), zero.get()));
+    Ref sig = fitting_signature(signatures.get());
 
     Ref params = parameter_entries(sig.get());
     Ref sig_label = call_method(self, N.m_format_signature, {sig.get()});

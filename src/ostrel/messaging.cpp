@@ -145,12 +145,46 @@ Ref on_message_impl(PyObject*, const ArgValues& a) {
     return support::none();
 }
 
+// True when the request body is an attribute read (`method` "GET").
+bool is_attribute_read(PyObject* req) {
+    PyObject* method = nullptr;  // `req` is an exact dict (argument rule)
+    support::check(PyDict_GetItemRef(req, N.method, &method));
+    Ref held = Ref::steal_or_null(method);
+    return method && PyUnicode_CheckExact(method) && equals(method, N.GET);
+}
+
+// The error that ends a request (the caught one is Python's current error): the waiter is removed
+// and the error raised again, a time-out as the builtin TimeoutError. An error of the wait loses
+// the traceback entries of `Future.result`, so that what the caller sees begins at its own line;
+// the exception object, its type, message and context stay. The add-in's refusal of an attribute
+// read becomes the attribute-read error, with the same message and context.
+[[noreturn]] void fail_request(PyObject* self, PyObject* rid, bool from_wait, bool attribute_read) {
+    support::CaughtError err;
+    if (!err.matches(PyExc_Exception)) err.rethrow();
+    if (from_wait) support::check(PyException_SetTraceback(err.get(), Py_None));
+    Ref popped = discard_waiter(self, rid);
+    if (err.matches(C.TimeoutError)) {
+        Ref text = Ref::steal(PyUnicode_FromString("Timed out waiting for Office.js response"));
+        raise_in_context(PyExc_TimeoutError, text.get(), err.get());
+    }
+    if (from_wait && attribute_read && Py_IS_TYPE(err.get(), reinterpret_cast<PyTypeObject*>(PyExc_RuntimeError))) {
+        Ref args = Ref::steal(PyException_GetArgs(err.get()));
+        Ref exc = Ref::steal(PyObject_Call(C.attribute_error, args.get(), nullptr));
+        Ref context = Ref::steal_or_null(PyException_GetContext(err.get()));
+        if (context) PyException_SetContext(exc.get(), context.release());
+        PyErr_SetRaisedException(exc.release());
+        support::throw_error();
+    }
+    err.rethrow();
+}
+
 Ref send_request_sync_impl(PyObject*, const ArgValues& a) {
     PyObject* self = a[0];
     PyObject* req = a[1];
     Ref handler = get_attr(self, N._send_handler);
     if (!support::truthy(handler.get())) support::raise(PyExc_RuntimeError, "No send handler registered");
 
+    const bool attribute_read = is_attribute_read(req);
     Ref rid = new_hex_id();
     Ref message = Ref::steal(PyDict_Copy(req));
     support::check(PyDict_SetItem(message.get(), N.requestId, rid.get()));
@@ -166,18 +200,15 @@ Ref send_request_sync_impl(PyObject*, const ArgValues& a) {
 
     try {
         Ref ignored = Ref::steal(PyObject_CallOneArg(handler.get(), message.get()));
+    } catch (const support::PyErrorSet&) {
+        fail_request(self, rid.get(), false, attribute_read);
+    }
+    try {
         Ref timeout = Ref::steal(PyFloat_FromDouble(a.as_double(2)));
         PyObject* args[] = {future.get(), timeout.get()};
         return Ref::steal(PyObject_VectorcallMethod(N.result, args, 1, C.timeout_kwnames));
     } catch (const support::PyErrorSet&) {
-        support::CaughtError err;
-        if (!err.matches(PyExc_Exception)) err.rethrow();
-        Ref popped = discard_waiter(self, rid.get());
-        if (err.matches(C.TimeoutError)) {
-            Ref text = Ref::steal(PyUnicode_FromString("Timed out waiting for Office.js response"));
-            raise_in_context(PyExc_TimeoutError, text.get(), err.get());
-        }
-        err.rethrow();
+        fail_request(self, rid.get(), true, attribute_read);
     }
 }
 

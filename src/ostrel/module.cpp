@@ -79,6 +79,8 @@ void build(PyObject* module) {
     support::set_global(module, "Excel", excel.get());
     Ref get_setting = root_proxy(module, 2, "Function");
     support::set_global(module, "GetSetting", get_setting.get());
+
+    register_copying(module, object_class.get(), array_class.get(), dict_class.get());
 }
 
 const support::ModuleSpec module_spec{"ostrel", kDoc, build, forget_state};

@@ -60,17 +60,32 @@ Ref concat(const char* prefix, PyObject* text) {
     return Ref::steal(PyUnicode_FromFormat("%s%U", prefix, text));
 }
 
+// A name of the form __x__: Python's own protocol names (`__array__`, `__copy__`, `__fspath__`),
+// which libraries probe with hasattr and getattr. No Office.js member is named so.
+bool is_dunder(PyObject* name) {
+    const Py_ssize_t n = PyUnicode_GET_LENGTH(name);
+    if (n < 5) return false;
+    auto at = [name](Py_ssize_t i) { return PyUnicode_READ_CHAR(name, i); };
+    return at(0) == '_' && at(1) == '_' && at(n - 2) == '_' && at(n - 1) == '_';
+}
+
 Ref getattr_impl(PyObject* module, const ArgValues& a) {
     PyObject* self = a[0];
     PyObject* name = a[1];
     if (name_in(name, {N._internal_id, N._internal_typeName, N._msg_guid, N._typ, N._internal_cache})) {
         return Ref::steal(PyObject_GenericGetAttr(self, name));
     }
+    if (is_dunder(name)) {
+        // Refused here, as for any object without it: a probe must not cost a round trip.
+        PyErr_Format(PyExc_AttributeError, "'%.100s' object has no attribute '%U'", Py_TYPE(self)->tp_name,
+                     name);
+        support::throw_error();
+    }
     check_stamp(module, self);
     Ref caller = get_attr(self, N._internal_id);
     Ref body = make_dict({{N.method, N.GET}, {N.name, name}, {N.caller, caller.get()}});
     Ref response = send(module, body.get());
-    check_ok(response.get(), PyExc_AttributeError, [&] { return concat("GET failed for ", name); });
+    check_ok(response.get(), C.attribute_error, [&] { return concat("GET failed for ", name); });
     return decode_result(module, response.get());
 }
 

@@ -22,4 +22,9 @@ support::Ref make_object_class(PyObject* module);
 support::Ref make_array_class(PyObject* module);
 support::Ref make_dict_class(PyObject* module);
 
+// copying.cpp: how copy, deepcopy and pickle treat the three proxy classes (registered with the
+// standard library, last, so that the classes and the globals stay as built).
+void register_copying(PyObject* module, PyObject* object_class, PyObject* array_class,
+                      PyObject* dict_class);
+
 }  // namespace ostrel

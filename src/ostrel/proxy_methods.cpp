@@ -28,6 +28,9 @@ Ref call_impl(PyObject* module, const ArgValues& a) {
 }
 
 Ref del_impl(PyObject* module, const ArgValues& a) {
+    // While the interpreter finalises, the kernel's channel and the module namespace are being
+    // torn down and no release could be answered: a proxy finalised then just goes.
+    if (Py_IsFinalizing()) return support::none();
     PyObject* args[] = {a[0]};
     return delegate(module, N._cw__del__, args, 1);
 }

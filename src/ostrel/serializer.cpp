@@ -8,6 +8,7 @@
 #include "ostrel/serializer.hpp"
 
 #include "ostrel/nesting.hpp"
+#include "ostrel/numpy_pandas.hpp"
 #include "ostrel/parts.hpp"
 #include "ostrel/util.hpp"
 #include "support/args.hpp"
@@ -130,20 +131,19 @@ Ref encode_mapping(PyObject* module, PyObject* mapping) {
 
 // A Series or DataFrame as a table: the column labels, then one list per row.
 Ref encode_frame(PyObject* module, PyObject* value) {
-    Ref frame = isinstance(value, C.pd_Series) ? call_method(value, N.to_frame) : Ref::borrow(value);
-    Ref columns = get_attr(frame.get(), N.columns);
-    Ref header = call_method(columns.get(), N.tolist);
-    Ref rows = Ref::steal(PyList_New(0));
-    support::check(PyList_Append(rows.get(), header.get()));
-    Ref values = get_attr(frame.get(), N.values);
-    Ref it = Ref::steal(PyObject_GetIter(values.get()));
-    while (Ref row = Ref::steal_or_null(PyIter_Next(it.get()))) {
-        Ref cells = call_method(row.get(), N.tolist);
-        support::check(PyList_Append(rows.get(), cells.get()));
-    }
-    if (PyErr_Occurred()) support::throw_error();
+    Nesting nest(value, true, kEncoding);
+    Ref rows = frame_rows(value);
     Ref fn = resolve(module, N.to_wire, C.to_wire_fn);
     return encode_with(module, fn, rows.get());
+}
+
+// A numpy array as the nested lists it holds (a 0-d array as its one value). An object array
+// may hold itself, so the array counts as one level of nesting.
+Ref encode_ndarray(PyObject* module, PyObject* value) {
+    Nesting nest(value, true, kEncoding);
+    Ref items = array_items(value);
+    Ref fn = resolve(module, N.to_wire, C.to_wire_fn);
+    return encode_with(module, fn, items.get());
 }
 
 Ref encode_date(PyObject* value) {
@@ -209,6 +209,17 @@ Ref encode_other(PyObject* module, PyObject* value) {
         Ref messaging = global(module, N.messaging);
         Ref id = call_method(messaging.get(), N.register_callable, value);
         return wire(N.Python_Function, id.get(), true);
+    }
+    // numpy values that no rule above takes: arrays, and the integer and floating scalars that
+    // are no int or float subclass (a timedelta64 is a numpy integer, but no number to a sheet).
+    if (isinstance(value, C.np_ndarray)) return encode_ndarray(module, value);
+    if (isinstance(value, C.np_integer) && !isinstance(value, C.np_timedelta64)) {
+        Ref n = Ref::steal(PyNumber_Long(value));
+        return wire(N.Int, n.get(), false);
+    }
+    if (isinstance(value, C.np_floating)) {
+        Ref f = Ref::steal(PyNumber_Float(value));
+        return wire(N.Float, f.get(), false);
     }
     Ref text = Ref::steal(PyObject_Str(value));
     return wire(N.String, text.get(), false);

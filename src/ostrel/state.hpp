@@ -32,6 +32,8 @@ namespace ostrel {
     X(pop) X(clear) X(hex) X(tzinfo) X(astimezone) X(isoformat) X(to_frame) X(columns) X(tolist)   \
     X(values) X(items) X(keys) X(extend) X(update) X(tb_frame) X(tb_next) X(f_code) X(co_name)              \
     X(with_traceback)                                                                                \
+    /* numpy and pandas values */                                                                    \
+    X(dtype) X(astype) X(ndim)                                                                       \
     /* proxy kinds */                                                                                \
     X(officejs_object) X(officejs_array) X(officejs_dict)
 
@@ -50,6 +52,15 @@ struct Cache {
     PyObject* np_datetime64 = nullptr;
     PyObject* pd_Series = nullptr;
     PyObject* pd_DataFrame = nullptr;
+    // numpy values that no earlier rule takes, and the missing-value markers inside frames.
+    PyObject* np_ndarray = nullptr;
+    PyObject* np_generic = nullptr;
+    PyObject* np_integer = nullptr;
+    PyObject* np_floating = nullptr;
+    PyObject* np_timedelta64 = nullptr;
+    PyObject* pd_NA = nullptr;
+    PyObject* pd_NaT = nullptr;
+    PyObject* pd_isna = nullptr;
     // Helpers.
     PyObject* utc = nullptr;            // datetime.timezone.utc
     PyObject* fromisoformat = nullptr;  // datetime.datetime.fromisoformat
@@ -62,6 +73,10 @@ struct Cache {
     PyObject* TimeoutError = nullptr;  // concurrent.futures.TimeoutError (the builtin)
     PyObject* new_lock = nullptr;    // threading.Lock
     PyObject* timeout_kwnames = nullptr;  // ("timeout",)
+    // The error of a failed attribute read: both an AttributeError, so that hasattr, getattr with
+    // a default and protocol probes see a missing attribute, and a RuntimeError, as every other
+    // refusal of the add-in. Made here, not a module global: it is reached through its instances.
+    PyObject* attribute_error = nullptr;
     // Our own function objects, so that recursion through the public static methods can skip
     // argument parsing while they are still the ones installed.
     PyObject* to_wire_fn = nullptr;

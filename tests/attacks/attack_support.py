@@ -1,12 +1,18 @@
-"""Sizes and figures for the attack suites. `make test` runs them reduced and reproducible;
-`make stress` sets CELLUMO_STRESS=full for the full size. Every suite reads its counts from
-`size`. (A module of its own name: other test directories have a conftest of their own.)"""
+"""Sizes, figures and the crash oracle for the attack suites. `make test` runs them reduced and
+reproducible; `make stress` sets CELLUMO_STRESS=full for the full size and prints the figures
+the suites recorded at the end of the run. Every suite reads its counts from `size`. (A module
+of its own name: other test directories have a conftest of their own.)"""
 import gc
 import os
 import sys
 import tracemalloc
 
 from hypothesis import HealthCheck, settings
+
+# The fuzz harnesses and their oracle, shared with the suites that replay or mirror them.
+FUZZ_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "fuzz")
+sys.path.insert(0, FUZZ_DIR)
+from oracle import reraise_if_fault  # noqa: E402,F401
 
 FULL = os.environ.get("CELLUMO_STRESS") == "full"
 # Under the sanitizers (make asan) every allocation goes through malloc and freed memory sits in
@@ -26,15 +32,27 @@ settings.register_profile(
 ATTACK_SETTINGS = settings.get_profile("attack-full" if FULL else "attack-ci")
 
 
-def size(ci, full):
-    """The count for this run."""
+def size(ci, full, sanitized=None):
+    """The count for this run. A suite whose figures the sanitizers void (the leak checks) gives
+    a `sanitized` count too: enough rounds for the sanitizers to watch every operation."""
+    if SANITIZED and sanitized is not None:
+        return sanitized
     return full if FULL else ci
 
 
+# Figures of the run by suite, in the order first recorded; the attack conftest prints them.
+FIGURES = {}
+
+
 def report(name, **figures):
-    """Figures of a run, printed so that `pytest -s` (and the stress log) shows them."""
-    line = " ".join(f"{k}={v}" for k, v in figures.items())
-    print(f"\n[attack] {name}: {line}", file=sys.__stderr__, flush=True)
+    """Records figures of a run under `name` (a later figure of the same key replaces it)."""
+    FIGURES.setdefault(name, {}).update(figures)
+
+
+def count(name, key, n=1):
+    """Adds `n` to a counted figure."""
+    figures = FIGURES.setdefault(name, {})
+    figures[key] = figures.get(key, 0) + n
 
 
 def growth(op, rounds, warmup):

@@ -9,7 +9,7 @@ import tempfile
 import pytest
 from hypothesis import given, settings, strategies as st
 
-from attack_support import ATTACK_SETTINGS, FULL, report, size
+from attack_support import ATTACK_SETTINGS, FULL, count, size
 
 SHAPES = {
     "get_completions": ["completions", "error"],
@@ -17,7 +17,6 @@ SHAPES = {
     "get_signature_help": ["signatures", "activeSignature", "activeParameter", "error"],
 }
 MARKER = ["startLineNumber", "startColumn", "endLineNumber", "endColumn", "message", "severity"]
-counted = {"requests": 0, "errors": 0}
 
 
 @pytest.fixture(scope="module")
@@ -39,11 +38,13 @@ def lsp(sandbox):
     instance = lintora.Lintora()
     assert os.path.dirname(instance._temp_dir.name) == sandbox
     yield instance
+    # after every suite here, random buffers included: still nothing written outside
+    assert_alone(sandbox, instance)
     instance.cleanup()
 
 
 def check_result(method, result):
-    counted["requests"] += 1
+    count("editor", "requests")
     if method == "get_diagnostics":
         assert list(result) == ["diagnostics", "error"]
         for marker in result["diagnostics"]:
@@ -53,7 +54,7 @@ def check_result(method, result):
         assert list(result) == SHAPES[method]
     assert result["error"] is None or type(result["error"]) is str
     if result["error"] is not None:
-        counted["errors"] += 1
+        count("editor", "errors")
 
 
 def ask_everything(lsp, code, line, column, path=None, modules=None, dirty=None):
@@ -75,34 +76,45 @@ def assert_alone(sandbox, lsp):
         assert entry.is_file() and entry.name.endswith(".py"), entry.name
 
 
-def garbage_texts():
-    rng = random.Random(11)
-    out = []
-    for enc in ("latin-1", "utf-16-le", "cp1252"):
-        out.append(rng.randbytes(2000).decode(enc, "replace"))
-    out.append(rng.randbytes(2000).decode("utf-8", "surrogateescape"))  # lone surrogates
-    out.append("x = 1\0\0 + y\n\0def f(:\n")
-    out.append("\ufeffimport os\r\nos.\r")
-    out.append("ｘ = 1\nx.\n℘ = 2\nℌ = 3\nＡ. \nＡ\u0301b = 1\nÅ")  # NFKC-equal and combining identifiers
-    out.append("def f(a, b):\n    pass\nf(" + "a, " * 5000)
-    out.append("\t" * 3000 + "x")
-    out.append("'''" + "x" * 100_000)
-    return out
+def _noise(encoding, errors="replace"):
+    return lambda: random.Random(11).randbytes(2000).decode(encoding, errors)
 
 
-def deep_texts():
-    n = size(1_000, 20_000)
-    return ["(" * 150 + ")" * 150, "(" * 300 + ")" * 300, "[" * n + "]" * n, "-" * n + "1",
-            "x" + ".y" * n, "+".join(["1"] * n), "f(" * 90 + ")" * 90, "lambda: " * n + "0",
-            "not " * n + "x", "if x:\n" + "".join(" " * (i + 1) + "if x:\n" for i in range(99)) + " " * 100 + "pass\n",
-            "a = {" + ", ".join(f"'{i}': [{i}]" for i in range(n)) + "}\na."]
+_N = size(1_000, 20_000)
+# The hostile buffers by scenario, each built when its test runs.
+BUFFERS = {
+    "latin-1 noise": _noise("latin-1"),
+    "utf-16 noise": _noise("utf-16-le"),
+    "cp1252 noise": _noise("cp1252"),
+    "lone surrogates": _noise("utf-8", "surrogateescape"),
+    "nul characters": lambda: "x = 1\0\0 + y\n\0def f(:\n",
+    "bom and carriage returns": lambda: "\ufeffimport os\r\nos.\r",
+    # NFKC-equal and combining identifiers
+    "odd identifiers": lambda: "ｘ = 1\nx.\n℘ = 2\nℌ = 3\nＡ. \nＡ\u0301b = 1\nÅ",
+    "unclosed call of 5000 arguments": lambda: "def f(a, b):\n    pass\nf(" + "a, " * 5000,
+    "3000 tabs": lambda: "\t" * 3000 + "x",
+    "unclosed triple-quoted string": lambda: "'''" + "x" * 100_000,
+    "150 nested parentheses": lambda: "(" * 150 + ")" * 150,
+    "300 nested parentheses": lambda: "(" * 300 + ")" * 300,
+    "nested lists": lambda: "[" * _N + "]" * _N,
+    "unary minus chain": lambda: "-" * _N + "1",
+    "attribute chain": lambda: "x" + ".y" * _N,
+    "long sum": lambda: "+".join(["1"] * _N),
+    "nested calls": lambda: "f(" * 90 + ")" * 90,
+    "nested lambdas": lambda: "lambda: " * _N + "0",
+    "not chain": lambda: "not " * _N + "x",
+    "100 nested ifs": lambda: ("if x:\n" + "".join(" " * (i + 1) + "if x:\n" for i in range(99))
+                               + " " * 100 + "pass\n"),
+    "huge dict literal": lambda: "a = {" + ", ".join(f"'{i}': [{i}]" for i in range(_N)) + "}\na.",
+}
 
 
-def test_garbage_and_deep_buffers(lsp, sandbox):
-    for code in garbage_texts() + deep_texts():
-        lines = code.split("\n")
-        for line, column in [(1, 0), (len(lines), len(lines[-1])), (max(1, len(lines) // 2), 3)]:
-            ask_everything(lsp, code, line, column)
+@pytest.mark.parametrize("name", BUFFERS)
+def test_garbage_and_deep_buffers(lsp, sandbox, name):
+    code = BUFFERS[name]()
+    lines = code.split("\n")
+    for line, column in [(1, 0), (len(lines), len(lines[-1])), (max(1, len(lines) // 2), 3)]:
+        ask_everything(lsp, code, line, column)
     assert_alone(sandbox, lsp)
 
 
@@ -170,8 +182,3 @@ def test_modules_importing_each_other_in_cycles(lsp, sandbox):
        path=st.one_of(st.none(), st.sampled_from(["mod", "<editor>", "../x", "a.b", "λ", ""])))
 def test_random_buffers(lsp, code, line, column, path):
     ask_everything(lsp, code, line, column, path, {"mod": code} if path == "mod" else None)
-
-
-def test_zzz_figures(lsp, sandbox):
-    assert_alone(sandbox, lsp)
-    report("editor", **counted)

@@ -1,15 +1,17 @@
 """Proxies finalised everywhere: on workers during resets, on the listener thread, inside the
 send handler, at interpreter exit, and with the module's globals replaced or removed. Each
 scenario runs in a fresh interpreter, so that a crash or a hang fails only its own test and
-replaced globals do not leak into other suites."""
+replaced globals do not leak into other suites. Where any Python exception is accepted, the
+crash oracle of fuzz/ still re-raises those that mark a broken error convention."""
 import textwrap
 
 import pytest
 
-from attack_support import FULL, WAIT
+from attack_support import FULL, FUZZ_DIR, WAIT
 
-IMPORT = textwrap.dedent("""
+IMPORT = f"import sys\nsys.path.insert(0, {FUZZ_DIR!r})\n" + textwrap.dedent("""
     import concurrent.futures, gc, queue, random, sys, threading, time
+    from oracle import reraise_if_fault
     import cellumo_master.python_server.cellumo.ostrel as ostrel
     m = ostrel.messaging
     WIRE_OBJ = lambda i: {"type": "Range", "value": i, "isSpec": True}
@@ -161,8 +163,8 @@ def test_interpreter_exit_with_live_proxies_and_blocked_workers(run_python, answ
             ready.wait()
             try:
                 m.send_request_sync({{"method": "GET"}}, 3600.0)
-            except BaseException:
-                pass
+            except BaseException as e:
+                reraise_if_fault(e)
         for _ in range(4):
             threading.Thread(target=blocked, daemon=True).start()
         ready.wait()
@@ -171,10 +173,8 @@ def test_interpreter_exit_with_live_proxies_and_blocked_workers(run_python, answ
     """), timeout=WAIT)
     assert proc.returncode == 0, proc.stderr
     assert proc.stdout.strip() == "exiting"
-    # At exit the module namespace is gone before the roots are finalised: only that is reported.
-    for line in proc.stderr.splitlines():
-        assert line.startswith(("Exception ignored in", "TypeError: 'NoneType' object is not callable",
-                                "NameError")) or not line.strip(), proc.stderr
+    # Proxies finalised while the interpreter shuts down send nothing and report nothing.
+    assert proc.stderr == ""
 
 
 def test_globals_removed_or_replaced(run_python):
@@ -187,7 +187,8 @@ def test_globals_removed_or_replaced(run_python):
         def expect(fn, *types):
             try:
                 fn()
-            except types:
+            except types as e:
+                reraise_if_fault(e)
                 return
             except BaseException as e:
                 raise AssertionError(f"{fn}: unexpected {type(e).__name__}: {e}")
@@ -213,7 +214,8 @@ def test_globals_removed_or_replaced(run_python):
                 for i in range(5):
                     try:
                         q = saved["OfficeJsObject"](100 + i, "Range")  # needs `messaging`
-                    except Exception:
+                    except Exception as e:
+                        reraise_if_fault(e)
                         assert name == "messaging"
                     else:
                         del q
@@ -242,7 +244,6 @@ def test_messaging_replaced_by_hostile_objects(run_python):
                 return {"ok": True, "result": {"type": "Array", "id": None}}
             def register_callable(self, fn):
                 return 5
-        Messaging = ostrel.Messaging
         real = m
         p = ostrel.OfficeJsObject(5, "Function")
         for hostile in [Hostile(), type("G", (), {"_guid": real._guid,
@@ -253,16 +254,19 @@ def test_messaging_replaced_by_hostile_objects(run_python):
                        lambda: ostrel.Serializer.to_wire(len), lambda: ostrel.OfficeJsObject(2, "X")]:
                 try:
                     op()
-                except Exception:
-                    pass
+                except Exception as e:
+                    reraise_if_fault(e)
             gc.collect()
         ostrel.messaging = real
-        # Messaging methods on an instance whose attributes were replaced with odd objects
-        odd = Messaging()
+    """)
+
+
+def test_messaging_methods_on_an_instance_with_odd_attributes(run_python):
+    run(run_python, """
         for attr, value in [("waiters", None), ("waiters", []), ("_waiters_lock", None),
                             ("_callable_registry", 3), ("_callable_lock", object()),
                             ("_next_callable_id", "x"), ("_guid", 12), ("_send_handler", 5)]:
-            inst = Messaging()
+            inst = ostrel.Messaging()
             inst.set_send_handler(lambda message: None)
             setattr(inst, attr, value)
             for op in [lambda: inst.send_request_sync({}, 0.01), lambda: inst.on_message({"requestId": "a"}),
@@ -270,6 +274,6 @@ def test_messaging_replaced_by_hostile_objects(run_python):
                        lambda: inst.get_callable("x"), lambda: inst.unregister_callable("x")]:
                 try:
                     op()
-                except Exception:
-                    pass
+                except Exception as e:
+                    reraise_if_fault(e)
     """)

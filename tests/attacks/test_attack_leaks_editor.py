@@ -9,7 +9,7 @@ import pytest
 import attack_support
 from attack_support import SANITIZED, report, size
 
-ROUNDS = size(25, 200)
+ROUNDS = size(25, 200, sanitized=5)
 # Requests that run only our own code keep nothing. jedi and pyflakes fill caches of their own
 # for a long while (the same calls made from Python grow as much), so requests through them get
 # a loose bound that still catches a leaked script, module or result per call.
@@ -46,13 +46,18 @@ def growth(op):
 CODE = "import os\nimport zz_missing\nfrom helper import twice\nx = twice(os.path.join('a', 'b'))\nos.path.jo"
 HELPER = {"helper": "def twice(v):\n    '''Twice the value.'''\n    return v * 2\n"}
 DIRTY = {"other": "y = 1\n"}
+# A comment after a line the tokenizer gives up on, and a dict key whose insertText is adjusted.
+COMMENTED = "s = 'open\nx = (1,  # Load the data."
+KEYS = "d = {'alpha': 1}\nd['al"
 
 
-LIBRARY = {"completions", "hover", "signature help", "diagnostics"}
+LIBRARY = {"completions", "dict keys", "hover", "signature help", "diagnostics"}
 
 
 @pytest.mark.parametrize("name, call", [
     ("completions", lambda l: l.get_completions(CODE, 5, 10, "main", HELPER, DIRTY)),
+    ("comment", lambda l: l.get_completions(COMMENTED, 2, 25, "main", HELPER, DIRTY)),
+    ("dict keys", lambda l: l.get_completions(KEYS, 2, 5, "main", HELPER, None)),
     ("hover", lambda l: l.get_hover(CODE, 4, 6, None, HELPER, None)),
     ("signature help", lambda l: l.get_signature_help(CODE, 4, 11, "<editor>", HELPER, DIRTY)),
     ("diagnostics", lambda l: l.get_diagnostics(CODE, "main")),

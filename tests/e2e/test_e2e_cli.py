@@ -3,14 +3,15 @@
 import subprocess
 import sys
 import textwrap
+from pathlib import Path
 
 import pytest
 
 from e2e_support import ROOT, bridge_built
 
 
-def run_devkit(*args, timeout=300):
-    proc = subprocess.run([sys.executable, "-m", "devkit", *args], cwd=ROOT, capture_output=True, text=True,
+def run_devkit(*args, timeout=300, cwd=ROOT):
+    proc = subprocess.run([sys.executable, "-m", "devkit", *args], cwd=cwd, capture_output=True, text=True,
                           timeout=timeout)
     assert proc.returncode >= 0, f"killed by signal {-proc.returncode}:\n{proc.stderr}"
     return proc
@@ -46,6 +47,21 @@ def test_run_reports_a_failing_script_and_exits_non_zero(tmp_path):
     assert f'File "{script}", line 1, in <module>' in proc.stdout
     assert "RuntimeError: The worksheet 'Budget' does not exist" in proc.stdout
     assert "Worksheet 'Sheet1': empty" in proc.stdout
+    assert proc.stderr == ""
+
+
+def test_run_works_from_any_directory_and_leaves_quietly(tmp_path):
+    # The venv that `make build` set up finds the devkit wherever the command is given.
+    if not any(Path(p).name == "devkit-path" for p in sys.path):
+        pytest.skip("the devkit is linked into the venv by `make build`")
+    script = tmp_path / "typo.py"
+    script.write_text("def report(rows):\n    total = sum(rows\n    return total\n")
+    proc = run_devkit("run", script.name, cwd=tmp_path)
+    assert proc.returncode == 1 and proc.stderr == ""
+    expected = ('  File "{}", line 2\n    total = sum(rows\n               ^\n'
+                "SyntaxError: '(' was never closed\n").format(script)
+    assert "The script failed:\n" + expected in proc.stdout
+    assert "devkit" not in proc.stdout.split("The script failed:")[1]
 
 
 def test_demo_shows_the_workbook_and_the_editor_answers():

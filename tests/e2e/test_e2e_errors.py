@@ -1,6 +1,7 @@
 """Failures in the add-in reach user code as exceptions carrying the add-in's message."""
 import gc
 import textwrap
+import traceback
 
 import pytest
 
@@ -59,9 +60,30 @@ def test_a_failing_script_reports_its_trimmed_traceback(kernel):
     assert result.error.rstrip().endswith("RuntimeError: The worksheet 'Missing' does not exist (the workbook has 'Sheet1')")
 
 
-def test_syntax_errors_and_settings(kernel):
-    bad = kernel.run_script("x = (1,\n", "broken.py")
+def test_a_failed_read_ends_the_traceback_at_the_users_line(kernel):
+    result = kernel.run_script("total = 1\nExcel.foo\n", "probe.py")
+    assert (result.error_type, result.error_message) == (
+        "OfficeJsAttributeError", "The property 'foo' does not exist on type 'Excel'")
+    assert result.error == (
+        "Traceback (most recent call last):\n"
+        '  File "probe.py", line 2, in <module>\n'
+        "    Excel.foo\n"
+        "ostrel.OfficeJsAttributeError: The property 'foo' does not exist on type 'Excel'\n")
+
+
+def test_a_syntax_error_reads_as_python_reports_it_for_the_script(kernel):
+    source = "rows = [1, 2\nprint(rows)\n"
+    bad = kernel.run_script(source, "broken.py")
     assert not bad.ok and bad.error_type == "SyntaxError"
+    try:
+        compile(source, "broken.py", "exec")
+    except SyntaxError as exc:
+        expected = "".join(traceback.format_exception_only(exc))
+    assert bad.error == expected
+    assert bad.error.startswith('  File "broken.py", line 1\n') and "^" in bad.error
+
+
+def test_settings(kernel):
     good = kernel.run_script("print(GetSetting('region'), GetSetting('threshold') + 1, GetSetting('missing', 'dflt'))\n")
     assert good.ok, good.error
     assert good.output == "West 4 dflt\n"

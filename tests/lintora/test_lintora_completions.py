@@ -1,4 +1,6 @@
 """Completion requests over real jedi: items, kinds, the underscore rule, the import-alias context."""
+import re
+
 import pytest
 
 CLASS_SRC = (
@@ -216,3 +218,123 @@ def test_completions_across_synced_modules(lsp):
     dirty = {"helpers": "def scale(value):\n    return value\nLIMIT = 3\nFRESH = 1\n"}
     found = labels(lsp.get_completions("import helpers\nhelpers.", 2, 8, "main", modules, dirty))
     assert {"scale", "LIMIT", "FRESH"} <= set(found)
+
+
+def complete_at_end(lsp, code, modules=None):
+    lines = code.split("\n")
+    return lsp.get_completions(code, len(lines), len(lines[-1]), None, modules)
+
+
+@pytest.mark.parametrize("code", [
+    "x = 1  # Load the data.",
+    "# Load the data.",
+    "def load():\n    # Load the data.",
+    "rows = (1,\n        2,  # the data.",
+    "s = '#'  # a '#' in a string before the comment.",
+    # The tokenizer gives up on the unterminated string and starts again after it.
+    "s = 'unterminated\n# Load the data.",
+])
+def test_no_completions_inside_comments(lsp, logs, code):
+    assert complete_at_end(lsp, code, {"never_written": "x = 1"}) == {"completions": [], "error": None}
+    assert ("DEBUG", "[LSP] In a comment, returning empty completions") in logs.lines
+    assert __import__("os").listdir(lsp._temp_dir.name) == []
+
+
+@pytest.mark.parametrize("code,expected", [
+    ("s = '#'\ns.sp", "split"),
+    ("s = '#'.sp", "split"),
+    ("s = 'a # b'.sp", "split"),
+    ("# Load the data.\nimport os\nos.pa", "path"),
+    ('"""Doc with # inside."""\nimport os\nos.pa', "path"),
+])
+def test_hash_outside_comments_still_completes(lsp, code, expected):
+    assert expected in labels(complete_at_end(lsp, code))
+
+
+def test_cursor_before_the_hash_is_not_in_the_comment(lsp):
+    code = "import os\nos.pa# note"
+    assert "path" in labels(lsp.get_completions(code, 2, 5))
+
+
+# Monaco's default word definition; its completion replaces the word up to the cursor.
+MONACO_WORD = re.compile(r"(-?[0-9]*\.[0-9][A-Za-z0-9_]*)|([^`~!@#$%^&*()\-=+\[{\]}\\|;:'\",.<>/?\s]+)")
+
+
+def accept(line, column, item):
+    """The line after Monaco inserts `item` at `column`."""
+    start = column
+    for match in MONACO_WORD.finditer(line):
+        if match.start() <= column <= match.end():
+            start = match.start()
+            break
+    return line[:start] + item["insertText"] + line[column:]
+
+
+def accepted_lines(lsp, code):
+    lines = code.split("\n")
+    result = complete_at_end(lsp, code)
+    assert result["error"] is None
+    return {item["label"]: accept(lines[-1], len(lines[-1]), item) for item in result["completions"]}
+
+
+@pytest.mark.parametrize("typed,label,line", [
+    ("d['al", "'alpha'", "d['alpha'"),
+    ('d["al', '"alpha"', 'd["alpha"'),
+    ("d['", "'beta'", "d['beta'"),
+    ('d["', '"beta"', 'd["beta"'),
+    ("d[", "'alpha'", "d['alpha'"),
+    ("d['with-da", "'with-dash'", "d['with-dash'"),
+    ("d['with-", "'with-dash'", "d['with-dash'"),
+    ("d['with.", "'with.dot'", "d['with.dot'"),
+])
+def test_dict_keys_insert_what_jedi_completes(lsp, typed, label, line):
+    code = "d = {'alpha': 1, 'beta': 2, 'with-dash': 3, 'with.dot': 4}\n" + typed
+    assert accepted_lines(lsp, code)[label] == line
+
+
+def test_paths_insert_what_jedi_completes(lsp, tmp_path):
+    (tmp_path / "my-data.csv").write_text("a\n")
+    typed = f"open('{tmp_path}/my-"
+    assert accepted_lines(lsp, typed)["my-data.csv'"] == f"open('{tmp_path}/my-data.csv'"
+
+
+@pytest.mark.parametrize("typed,label,line", [
+    ("obj.", "method", "obj.method"),
+    ("obj.me", "method", "obj.method"),
+    ("obj._", "_x", "obj._x"),
+    ("Thi", "Thing", "Thing"),
+])
+def test_names_keep_their_insert_text(lsp, typed, label, line):
+    lines = accepted_lines(lsp, CLASS_SRC + typed)
+    assert lines[label] == line
+    items = complete_at_end(lsp, CLASS_SRC + typed)["completions"]
+    assert all(item["insertText"] == item["label"] for item in items)
+
+
+def test_case_insensitive_matches_keep_the_name(lsp):
+    # jedi offers `path` for `os.PA`; Monaco replaces `PA` with the name itself.
+    assert accepted_lines(lsp, "import os\nos.PA")["path"] == "os.path"
+
+
+class Prefixed(FakeCompletion):
+    def __init__(self, name, prefix_length, complete):
+        super().__init__(name, "string")
+        self._prefix_length, self.complete = prefix_length, complete
+
+    def get_completion_prefix_length(self):
+        if isinstance(self._prefix_length, BaseException):
+            raise self._prefix_length
+        return self._prefix_length
+
+
+def test_insert_text_falls_back_to_the_name(lintora, lsp, monkeypatch):
+    patch_jedi(lintora, monkeypatch, [
+        Prefixed("'alpha'", 3, "pha'"),
+        Prefixed("'beta'", 3, None),
+        Prefixed("'gamma'", RuntimeError("no length"), "x"),
+        Prefixed("'delta'", -1, "x"),
+        Prefixed("al_x", 2, "_x"),
+    ])
+    items = lsp.get_completions("d['al", 1, 5)["completions"]
+    assert [item["insertText"] for item in items] == ["alpha'", "'beta'", "'gamma'", "'delta'", "al_x"]
+    assert all(list(item) == ["label", "kind", "insertText"] for item in items)

@@ -189,3 +189,39 @@ def test_hover_across_synced_modules(lsp):
     lsp.set_hover_mode("detailed")
     value = lsp.get_hover(code, 2, 1, "main", modules)["contents"]["value"]
     assert "mathutil.square(x)" in value and "Square it." in value
+
+
+def help_block(lsp, code, line, column):
+    value = lsp.get_hover(code, line, column)["contents"]["value"]
+    block = value.split(SEP)[0]
+    assert block.startswith("```python\n(") and block.endswith("\n```")
+    return block[len("```python\n"):-len("\n```")]
+
+
+def test_help_description_is_cut_for_long_statements(lsp):
+    loop = "for row in rows:\n    total = row.qty * 2\n" + "    total += 1\n" * 40 + "    print(row)\n"
+    text = help_block(lsp, loop, 1, 5)
+    description, name = text[1:].rsplit(") ", 1)
+    assert name == "row" and description.startswith("for row in rows: total = row.qty * 2")
+    assert len(description) == 120 and description.endswith("\u2026")
+
+    call = "value = compute(" + ", ".join(f"argument_{i}" for i in range(20)) + ")\nvalue\n"
+    description, name = help_block(lsp, call, 2, 2)[1:].rsplit(") ", 1)
+    assert name == "value" and len(description) == 120 and description.endswith("\u2026")
+    assert call.startswith(description[:-1])
+
+    # Short descriptions are shown whole.
+    assert help_block(lsp, "for x in y: pass\n", 1, 4) == "(for x in y: pass) x"
+
+
+def test_help_description_keeps_its_first_line(lintora, lsp, monkeypatch):
+    patch_script(lintora, monkeypatch, helped=[
+        Name(name="a", description="first line\nsecond line"),
+        Name(name="b", description="x" * 120),
+        Name(name="c", description="y" * 121),
+        Name(name="d", description="  \n "),
+        Name(name="e", description=42),
+    ])
+    value = lsp.get_hover("x", 1, 0)["contents"]["value"]
+    assert blocks(value) == ["(first line\u2026) a", "(" + "x" * 120 + ") b", "(" + "y" * 119 + "\u2026) c", "d",
+                             "(42) e"]

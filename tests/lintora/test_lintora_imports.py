@@ -23,9 +23,9 @@ def test_ranges(lsp, logs):
     (multi,) = check(lsp, "from zz_missing import (\n    a,\n    b)\n")
     assert (multi["startLineNumber"], multi["endLineNumber"], multi["endColumn"]) == (1, 3, 7)
     assert multi["message"] == "import 'zz_missing' could not be resolved"
-    # Columns count UTF-8 bytes, as the ast offsets do.
+    # Columns count the editor's UTF-16 units, not the UTF-8 bytes of the ast offsets.
     (wide,) = check(lsp, "é = 1; import zz_x\n")
-    assert (wide["startColumn"], wide["endColumn"]) == (9, 20)
+    assert (wide["startColumn"], wide["endColumn"]) == (8, 19)
 
 
 def test_names_looked_up(lsp):

@@ -130,3 +130,47 @@ def test_format_signature(lsp):
     assert lsp._format_signature(Sig(text=TypeError("x"), params=[Param("a", text=3)])) == ""
     with pytest.raises(ValueError):
         lsp._format_signature(Sig(text=ValueError("not caught here")))
+
+
+def at_end(lsp, code):
+    lines = code.split("\n")
+    return lsp.get_signature_help(code, len(lines), len(lines[-1]))
+
+
+def shown(result):
+    (sig,) = result["signatures"]
+    return [p["label"] for p in sig["parameters"]], result["activeParameter"]
+
+
+@pytest.mark.parametrize("code,params,active", [
+    # The overload that accepts what is typed so far, with its own parameter index.
+    ("range(", ["stop"], 0),
+    ("range(1, ", ["start", "stop", "step"], 1),
+    ("range(1, 2, ", ["start", "stop", "step"], 2),
+    ("int(", ["x"], 0),
+    ("int('ff', ", ["x", "base"], 1),
+    ("str(b'', ", ["object", "encoding", "errors"], 1),
+    ("d = {}\nd.pop(", ["key"], 0),
+    ("d = {}\nd.pop('a', ", ["key", "default"], 1),
+    # No overload takes four arguments: the first overload, as before, with parameter 0.
+    ("range(1, 2, 3, ", ["stop"], 0),
+])
+def test_overload_that_fits(lsp, code, params, active):
+    assert shown(at_end(lsp, code)) == (params, active)
+
+
+def test_library_overloads(lsp):
+    code = "import pandas as pd\npd.read_csv('x.csv', iterator=True, "
+    params, active = shown(at_end(lsp, code))
+    assert params[0] == "filepath_or_buffer" and active == 2
+    code = "import pandas as pd\ndf = pd.DataFrame()\ndf.to_csv('out.csv', "
+    params, active = shown(at_end(lsp, code))
+    assert params[:2] == ["path_or_buf", "sep"] and active == 1
+
+
+def test_first_signature_with_an_index_wins(lintora, lsp, monkeypatch, logs):
+    patch_signatures(lintora, monkeypatch, [Sig(name="a", index=None, text="a()"), Sig(name="b", index=2, text="b(x)"),
+                                            Sig(name="c", index=1, text="c(y)")])
+    result = lsp.get_signature_help("x", 1, 0)
+    assert [s["label"] for s in result["signatures"]] == ["b(x)"] and result["activeParameter"] == 2
+    assert logs.lines[-1] == ("DEBUG", "[LSP] Signature help: b, activeParam=2")

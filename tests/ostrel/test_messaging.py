@@ -152,6 +152,58 @@ def test_timeout(m):
     assert m.on_message({"requestId": m.fake.sent[0]["requestId"], "ok": True}) is None
 
 
+def test_errors_of_the_wait_begin_at_the_caller(ostrel, m):
+    """Remote errors, time-outs and cancellations carry no frames of the futures machinery, and the
+    remote error is the very object that was set on the request's future."""
+    import traceback
+
+    def outside_frames(exc):
+        return [f.filename for f in traceback.extract_tb(exc.__traceback__) if "concurrent" in f.filename]
+
+    set_on_future = []
+
+    def fail_it(message):
+        future = m.waiters[message["requestId"]]
+        set_on_future.append(RuntimeError("refused"))
+        future.set_exception(set_on_future[-1])
+
+    m.set_send_handler(fail_it)
+    try:
+        raise KeyError("being handled")
+    except KeyError as handled:
+        with pytest.raises(RuntimeError) as info:
+            m.send_request_sync({"method": "CALL"})
+        assert info.value is set_on_future[0] and info.value.__context__ is handled
+    assert outside_frames(info.value) == []
+
+    m.set_send_handler(m.fake)
+    m.fake.respond = lambda message: None
+    with pytest.raises(TimeoutError) as info:
+        m.send_request_sync({}, timeout=0.01)
+    assert outside_frames(info.value) == [] and outside_frames(info.value.__context__) == []
+    assert "concurrent" not in "".join(traceback.format_exception(info.value))
+
+    def wait_and_look():
+        try:
+            m.send_request_sync({}, WAIT)
+        except concurrent.futures.CancelledError as exc:
+            return outside_frames(exc)
+
+    waiting = run_in_thread(wait_and_look)
+    wait_until(lambda: len(m.waiters) == 1)
+    m.reset()
+    assert waiting.result(WAIT) == []
+
+    # A send handler's own error keeps the handler's frames.
+    def failing(message):
+        raise LookupError("socket gone")
+
+    m.set_send_handler(failing)
+    with pytest.raises(LookupError) as info:
+        m.send_request_sync({})
+    assert [f.name for f in traceback.extract_tb(info.value.__traceback__)][-1] == "failing"
+
+
 def test_handler_errors(m):
     def failing(message):
         raise LookupError("socket gone")

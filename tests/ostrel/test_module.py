@@ -169,3 +169,22 @@ def test_no_handler_refuses_every_root_request(ostrel, no_handler):
         with pytest.raises(RuntimeError, match="^No send handler registered$"):
             action()
     assert ostrel.messaging.waiters == {}
+
+
+@pytest.mark.parametrize("handler", ["none", "answering", "silent"])
+def test_interpreter_exit_is_silent_with_live_proxies(run_python, handler):
+    proc = run_python(textwrap.dedent(f"""
+        import {NAME} as o
+        m = o.messaging
+        if "{handler}" == "answering":
+            m.set_send_handler(lambda message: m.on_message(
+                {{"requestId": message["requestId"], "ok": True, "result": {{"type": "Null"}}}}))
+        elif "{handler}" == "silent":
+            m.set_send_handler(lambda message: None)  # a release now would wait out its time-out
+        keep = [o.OfficeJsObject(i, "Range") for i in range(5)] + [o.OfficeJsArray(7), o.OfficeJsDict(8)]
+        cycle = [o.OfficeJsObject(9, "Range")]
+        cycle.append(cycle)
+        o.anchor = keep  # module state reaching proxies
+        print("exiting")
+    """), timeout=60)
+    assert (proc.returncode, proc.stdout, proc.stderr) == (0, "exiting\n", "")

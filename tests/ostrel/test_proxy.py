@@ -137,14 +137,83 @@ def test_stale_proxies_are_refused_before_sending(ostrel, addin):
     assert addin.bodies()[-1] == {"method": "DEL", "name": "__del__", "caller": 42}
 
 
-def test_remote_refusal_surfaces_as_runtime_error(ostrel, addin):
+def test_a_refused_attribute_read_is_both_missing_and_a_runtime_error(ostrel, addin):
     addin.respond = lambda message: {"ok": False, "error": {"message": "no such property"}}
-    with pytest.raises(RuntimeError, match="^no such property$"):
+    with pytest.raises(RuntimeError, match="^no such property$") as info:
         ostrel.Excel.missing
-    with pytest.raises(RuntimeError, match="^no such property$"):
+    exc = info.value
+    assert isinstance(exc, AttributeError)
+    assert traceback.format_exception_only(exc) == ["ostrel.OfficeJsAttributeError: no such property\n"]
+    assert frames(exc) == ["test_a_refused_attribute_read_is_both_missing_and_a_runtime_error"]
+    # The data model's probes see a missing attribute, each after one request.
+    addin.sent.clear()
+    assert hasattr(ostrel.Excel, "missing") is False
+    assert getattr(ostrel.Excel, "missing", "dflt") == "dflt"
+    assert [b["method"] for b in addin.bodies()] == ["GET", "GET"]
+    # Raised inside a handler, it chains as a raise there would.
+    try:
+        raise KeyError("outer")
+    except KeyError as outer:
+        with pytest.raises(AttributeError) as info:
+            ostrel.Excel.missing
+        assert info.value.__context__ is outer
+    # Subscripts, writes and calls keep their errors, and so does a read refused for another
+    # reason than the add-in's answer.
+    for action in (lambda: ostrel.Excel[0], lambda: setattr(ostrel.Excel, "x", 1), lambda: ostrel.GetSetting("a"),
+                   lambda: ostrel.messaging.send_request_sync({"method": "SET", "name": "x"})):
+        with pytest.raises(RuntimeError, match="^no such property$") as info:
+            action()
+        assert type(info.value) is RuntimeError
+    stale = ostrel.OfficeJsObject(9, "Range")
+    stale._msg_guid = "old"
+    with pytest.raises(RuntimeError, match="stopped") as info:
+        hasattr(stale, "missing")
+    assert type(info.value) is RuntimeError
+
+
+def test_a_read_without_a_handler_still_fails_loudly(ostrel, no_handler):
+    with pytest.raises(RuntimeError, match="^No send handler registered$") as info:
         hasattr(ostrel.Excel, "missing")
-    with pytest.raises(RuntimeError, match="^no such property$"):
-        getattr(ostrel.Excel, "missing", None)
+    assert type(info.value) is RuntimeError
+
+
+@pytest.mark.parametrize("kind", ["OfficeJsObject", "OfficeJsArray", "OfficeJsDict"])
+def test_protocol_names_are_refused_locally(ostrel, addin, kind):
+    proxy = ostrel.OfficeJsObject(9, "Range") if kind == "OfficeJsObject" else getattr(ostrel, kind)(9)
+    for name in ("__array__", "__array_struct__", "__deepcopy__", "__fspath__", "__x__"):
+        assert getattr(proxy, name, None) is None
+        with pytest.raises(AttributeError) as info:
+            getattr(proxy, name)
+        assert type(info.value) is AttributeError
+        assert str(info.value) == f"'{kind}' object has no attribute '{name}'"
+    vars(proxy)["_msg_guid"] = "old"  # even a stale proxy answers them
+    assert not hasattr(proxy, "__array_interface__")
+    assert addin.sent == []
+    # Names merely close to the form still go to the add-in.
+    vars(proxy)["_msg_guid"] = ostrel.messaging._guid
+    for name in ("__x", "x__", "____", "_fields"):
+        getattr(proxy, name)
+    assert [b["name"] for b in addin.bodies()] == ["__x", "x__", "____", "_fields"]
+
+
+def test_dict_proxies_answer_local_keys_before_refusing_protocol_names(ostrel, addin):
+    d = ostrel.OfficeJsDict(9)
+    d["__array__"] = "a local entry"
+    assert d.__array__ == "a local entry"
+    assert not hasattr(d, "__array_struct__")
+    assert addin.sent == []
+
+
+def test_numpy_and_pandas_read_decoded_values_without_requests(ostrel, addin):
+    np = pytest.importorskip("numpy")
+    pd = pytest.importorskip("pandas")
+    addin.respond = lambda message: ok({"type": "Array", "id": 20, "value": [
+        {"type": "Array", "id": 21 + r, "value": [wire("Int", r * 2 + c) for c in range(2)]} for r in range(3)]})
+    values = ostrel.Excel.values
+    addin.sent.clear()
+    assert np.array(values).tolist() == [[0, 1], [2, 3], [4, 5]]
+    assert pd.Series(values[1]).tolist() == [2, 3]
+    assert addin.sent == []
 
 
 class FakeMessaging:
@@ -178,7 +247,11 @@ def test_unsuccessful_responses(ostrel, monkeypatch, response, texts):
     for (exc, action), text in zip(actions, texts):
         with pytest.raises(exc) as info:
             action()
-        assert str(info.value) == text and type(info.value) is exc
+        assert str(info.value) == text
+        if action is actions[0][1]:  # a failed read is also a RuntimeError
+            assert isinstance(info.value, RuntimeError) and type(info.value).__name__ == "OfficeJsAttributeError"
+        else:
+            assert type(info.value) is exc
     assert [b["method"] for b in fake.bodies] == ["GET", "GETITEM", "SET", "CALL"]
 
 

@@ -50,7 +50,7 @@ class Plain:
     (MyFloat(1.5), W("Float", 1.5)),
     (np.float64(0.25), W("Float", 0.25)),
     ("x", W("String", "x")),
-    (np.int64(5), W("String", "5")),
+    (np.int64(5), W("Int", 5)),
     ({1}, W("String", "{1}")),
     (Plain(), W("String", "plain!")),
     (datetime.datetime(2024, 1, 2, 3, 4, 5), W("Date", "2024-01-02T03:04:05")),

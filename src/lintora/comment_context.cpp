@@ -1,0 +1,93 @@
+// Whether the completion cursor sits inside a comment. The editor asks for completions on every
+// '.', so a sentence typed in a comment would otherwise pop up every builtin name.
+#include "lintora/completion_text.hpp"
+
+namespace lintora {
+namespace {
+
+using support::check;
+using support::intern;
+
+Py_ssize_t as_index(PyObject* number) {
+    const Py_ssize_t n = PyNumber_AsSsize_t(number, nullptr);  // clamps huge values
+    if (n == -1 && PyErr_Occurred()) support::throw_error();
+    return n;
+}
+
+// The buffer's first `line` lines as readline would hand them to the tokenizer, the last one cut at
+// the cursor; an empty Ref when no comment can hold the cursor (no such position, or no '#' before
+// the cursor on its line: a comment containing the cursor starts there).
+Ref source_to_cursor(PyObject* code, Py_ssize_t line, Py_ssize_t column) {
+    Ref lines = Ref::steal(PyUnicode_Split(code, N.s_newline, -1));
+    if (line < 1 || line > PyList_GET_SIZE(lines.get())) return Ref();
+    PyObject* current = PyList_GET_ITEM(lines.get(), line - 1);
+    if (column > PyUnicode_GET_LENGTH(current)) return Ref();
+    const Py_ssize_t hash = PyUnicode_FindChar(current, '#', 0, column, 1);
+    if (hash == -2) support::throw_error();
+    if (hash < 0) return Ref();
+
+    Ref source = Ref::steal(PyList_New(line));
+    for (Py_ssize_t i = 0; i < line - 1; ++i) {
+        PyObject* text = PyList_GET_ITEM(lines.get(), i);
+        PyList_SET_ITEM(source.get(), i, Ref::steal(PyUnicode_Concat(text, N.s_newline)).release());
+    }
+    PyList_SET_ITEM(source.get(), line - 1, Ref::steal(PyUnicode_Substring(current, 0, column)).release());
+    return source;
+}
+
+// Scans the tokens of `lines`; true when a comment token starts on `cursor_row` (1-based within
+// `lines`). Errors of the tokenizer propagate.
+bool comment_on_row(PyObject* tokenize, PyObject* readline, Py_ssize_t cursor_row) {
+    Ref comment = Ref::steal(PyObject_GetAttr(tokenize, intern("COMMENT").get()));
+    Ref tokens = call_method(tokenize, intern("generate_tokens").get(), {readline});
+    Ref it = Ref::steal(PyObject_GetIter(tokens.get()));
+    while (Ref token = Ref::steal_or_null(PyIter_Next(it.get()))) {
+        Ref type = Ref::steal(PySequence_GetItem(token.get(), 0));
+        if (!check(PyObject_RichCompareBool(type.get(), comment.get(), Py_EQ))) continue;
+        Ref start = Ref::steal(PySequence_GetItem(token.get(), 2));
+        Ref row = Ref::steal(PySequence_GetItem(start.get(), 0));
+        if (as_index(row.get()) == cursor_row) return true;
+    }
+    if (PyErr_Occurred()) support::throw_error();
+    return false;
+}
+
+bool in_comment(PyObject* code, PyObject* line_obj, PyObject* column_obj) {
+    const Py_ssize_t line = as_index(line_obj);
+    Ref source = source_to_cursor(code, line, as_index(column_obj));
+    if (!source) return false;
+
+    Ref tokenize = support::import_module("tokenize");
+    Ref token_error = Ref::steal(PyObject_GetAttr(tokenize.get(), intern("TokenError").get()));
+    Ref next_name = intern("__next__");
+    // The tokenizer stops at the first error. An error on an earlier line (an unterminated string,
+    // a stray dedent) says nothing about the cursor's line, so tokenizing starts afresh after the
+    // lines it has read. Once it has read up to the cursor, its verdict stands: a string or bracket
+    // still open at the end is the context the cursor is in.
+    Py_ssize_t first = 0;
+    while (first < line) {
+        Ref rest = Ref::steal(PyList_GetSlice(source.get(), first, line));
+        Ref lines = Ref::steal(PyObject_GetIter(rest.get()));
+        Ref readline = Ref::steal(PyObject_GetAttr(lines.get(), next_name.get()));
+        const int found = guard(
+            {token_error.get(), PyExc_SyntaxError},
+            [&] { return comment_on_row(tokenize.get(), readline.get(), line - first) ? 1 : 0; },
+            [](PyObject*) { return -1; });
+        if (found >= 0) return found == 1;
+        const Py_ssize_t unread = PyObject_LengthHint(lines.get(), 0);
+        if (unread < 0) support::throw_error();
+        const Py_ssize_t next = line - unread;
+        if (unread == 0 || next <= first) return false;
+        first = next;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool cursor_in_comment(PyObject* code, PyObject* line, PyObject* column) {
+    return guard(
+        {PyExc_Exception}, [&] { return in_comment(code, line, column); }, [](PyObject*) { return false; });
+}
+
+}  // namespace lintora

@@ -1,0 +1,82 @@
+// The insertText of a completion item: what Monaco must insert in place of the word before the
+// cursor so that the line reads as jedi completed it (see completion_text.hpp).
+#include "lintora/completion_text.hpp"
+
+namespace lintora {
+namespace {
+
+// Monaco's default word definition, which its Python mode keeps: a number with a fraction, or a run
+// of characters that are neither whitespace nor one of its separators. JavaScript's \d and \w are
+// ASCII-only, hence the explicit classes.
+constexpr const char* kMonacoWordPattern =
+    R"re((-?[0-9]*\.[0-9][A-Za-z0-9_]*)|([^`~!@#$%^&*()\-=+\[{\]}\\|;:'",.<>/?\s]+))re";
+
+// The part before the cursor of the word Monaco finds at the cursor (1-based line, 0-based
+// column), i.e. what its completion replaces: the first match that starts at or before the
+// cursor and ends at or after it.
+Ref monaco_word_before(PyObject* code, PyObject* line_obj, PyObject* column_obj) {
+    const Py_ssize_t line = PyNumber_AsSsize_t(line_obj, nullptr);
+    if (line == -1 && PyErr_Occurred()) support::throw_error();
+    const Py_ssize_t column = PyNumber_AsSsize_t(column_obj, nullptr);
+    if (column == -1 && PyErr_Occurred()) support::throw_error();
+    Ref lines = Ref::steal(PyUnicode_Split(code, N.s_newline, -1));
+    if (line < 1 || line > PyList_GET_SIZE(lines.get())) return Ref::borrow(N.s_empty);
+    PyObject* text = PyList_GET_ITEM(lines.get(), line - 1);
+    if (column < 0 || column > PyUnicode_GET_LENGTH(text)) return Ref::borrow(N.s_empty);
+
+    Ref re = support::import_module("re");
+    Ref source = support::intern(kMonacoWordPattern);
+    Ref pattern = call_method(re.get(), support::intern("compile").get(), {source.get()});
+    Ref matches = call_method(pattern.get(), support::intern("finditer").get(), {text});
+    Ref it = Ref::steal(PyObject_GetIter(matches.get()));
+    Ref start_name = support::intern("start");
+    Ref end_name = support::intern("end");
+    while (Ref match = Ref::steal_or_null(PyIter_Next(it.get()))) {
+        Ref start_obj = call_method(match.get(), start_name.get(), {});
+        const Py_ssize_t start = PyLong_AsSsize_t(start_obj.get());
+        if (start == -1 && PyErr_Occurred()) support::throw_error();
+        if (start > column) break;
+        Ref end_obj = call_method(match.get(), end_name.get(), {});
+        const Py_ssize_t end = PyLong_AsSsize_t(end_obj.get());
+        if (end == -1 && PyErr_Occurred()) support::throw_error();
+        if (end >= column) return Ref::steal(PyUnicode_Substring(text, start, column));
+    }
+    if (PyErr_Occurred()) support::throw_error();
+    return Ref::borrow(N.s_empty);
+}
+
+}  // namespace
+
+InsertText::InsertText(PyObject* code, PyObject* line, PyObject* column)
+    : prefix_length_method_(support::intern("get_completion_prefix_length")) {
+    // Without the word every item keeps its name, as if the check were not there.
+    word_ = guard(
+        {PyExc_Exception}, [&] { return monaco_word_before(code, line, column); }, [](PyObject*) { return Ref(); });
+    if (word_) word_length_ = PyUnicode_GET_LENGTH(word_.get());
+}
+
+Ref InsertText::for_item(PyObject* completion, PyObject* name) const {
+    if (!word_) return Ref::borrow(name);
+    return guard(
+        {PyExc_Exception},
+        [&] {
+            Ref replaced_obj = call_method(completion, prefix_length_method_.get(), {});
+            const Py_ssize_t replaced = PyLong_AsSsize_t(replaced_obj.get());
+            if (replaced == -1 && PyErr_Occurred()) support::throw_error();
+            // The usual case: jedi completes exactly the word Monaco replaces.
+            if (replaced == word_length_ || replaced < 0) return Ref::borrow(name);
+            if (replaced < word_length_) {
+                // jedi completes only the end of Monaco's word; keep the start Monaco would drop.
+                Ref kept = Ref::steal(PyUnicode_Substring(word_.get(), 0, word_length_ - replaced));
+                return Ref::steal(PyUnicode_Concat(kept.get(), name));
+            }
+            // jedi's word reaches back past Monaco's (an opening quote, a path up to '-' or '.'):
+            // Monaco cannot replace that part, so insert the word again followed by what jedi adds.
+            Ref complete = getattr(completion, N.complete);
+            if (!PyUnicode_Check(complete.get())) return Ref::borrow(name);
+            return Ref::steal(PyUnicode_Concat(word_.get(), complete.get()));
+        },
+        [&](PyObject*) { return Ref::borrow(name); });
+}
+
+}  // namespace lintora
