@@ -42,9 +42,11 @@ def hover_over(page, line, column):
 
 
 def wait_for_markers(page, module, count_expression="n > 0"):
-    """Waits until the tab's markers satisfy `count_expression` (in n); returns them."""
+    """Waits until the markers for the tab's current text are in (no request for them is due or
+    on its way) and satisfy `count_expression` (in n); returns them."""
     uri = f"file:///{module}.py"
     page.wait_for_function(f"""() => {{
+        if (window.playground.busy()) return false;
         const n = monaco.editor.getModelMarkers({{resource: monaco.Uri.parse('{uri}')}}).length;
         return {count_expression}; }}""")
     return page.evaluate(f"""() => monaco.editor.getModelMarkers({{resource: monaco.Uri.parse('{uri}')}})

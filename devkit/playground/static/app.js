@@ -295,6 +295,7 @@
     reset() {
       for (const name of [...tabs.keys()]) closeTab(name);
       tabs.get(SCRIPT).model.setValue(STARTER.main);
+      monaco.editor.setModelMarkers(tabs.get(SCRIPT).model, 'lintora', []);
       addTab('helpers', STARTER.helpers);
       select(SCRIPT);
       editor.setPosition({ lineNumber: 1, column: 1 });
