@@ -8,6 +8,8 @@
 #   make asan    build with AddressSanitizer + UndefinedBehaviorSanitizer and run the suite under them
 #   make bench   run the benchmarks and print the table of ratios
 #   make stress  run the full-size attack suites and the fuzzers
+#   make playground  serve the editor and the workbook as a local web page (prints its URL)
+#   make screenshot  retake the README's picture of the playground in Chromium
 #   make wheel   build the binary wheel and repair it into a manylinux wheel in dist/
 #   make wheel-test  install that wheel into a fresh venv (no compiler on PATH) and import it
 #   make format  format the C++ sources with .clang-format (format-check only reports)
@@ -19,11 +21,11 @@ VENV := .venv
 PY := $(VENV)/bin/python
 BUILD_DIR := build/release
 ASAN_DIR := build/asan
-EXTRAS ?= test bench
+EXTRAS ?= test bench playground
 JOBS ?= 2
 PYTEST_ARGS ?=
 
-.PHONY: all build test demo asan bench stress wheel wheel-test format format-check clean venv npm-deps help
+.PHONY: all build test demo asan bench stress wheel wheel-test format format-check clean venv npm-deps help browser playground screenshot
 
 all: build
 
@@ -48,6 +50,18 @@ node_modules/.installed: package.json package-lock.json
 
 npm-deps: node_modules/.installed
 
+# Debian's Chromium for the browser tests and the screenshot; Playwright drives it through its
+# path and never downloads a browser of its own. Installed when missing and we are root;
+# otherwise the command is printed (the browser tests then skip, or fail under CI).
+browser: $(VENV)/.deps
+	@if $(PY) -c "import sys; from devkit.playground.browser import find_chromium; sys.exit(find_chromium() is None)"; then :; \
+	elif [ "$$(id -u)" = 0 ] && command -v apt-get > /dev/null; then \
+	  echo "installing Debian's chromium-headless-shell for the browser tests"; \
+	  { apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
+	      chromium-headless-shell; } || echo "could not install chromium-headless-shell"; \
+	else echo "Chromium is missing, so the browser tests will be skipped; install it with:"; \
+	  echo "  sudo apt-get update && sudo apt-get install -y chromium-headless-shell"; fi
+
 # Configures, compiles and stages one build: $(1) the build directory, $(2) extra CMake options.
 # The stage is the installed package: the extensions, then the pure-Python files (a component of
 # its own, which wheels leave to scikit-build-core). It is laid anew, so nothing stale survives.
@@ -71,7 +85,7 @@ build: $(VENV)/.deps
 	  mkdir -p build/devkit-path && ln -sfn "$(abspath devkit)" build/devkit-path/devkit; \
 	  echo "$(abspath build/devkit-path)" > "$$purelib/cellumo_devkit.pth"
 
-test: build npm-deps
+test: build npm-deps browser
 	CELLUMO_STAGE=$(abspath $(BUILD_DIR))/stage $(PY) -m pytest -q $(PYTEST_ARGS)
 
 # The sanitized build runs several times slower, so its per-test hang limit is longer.
@@ -88,8 +102,16 @@ asan: $(VENV)/.deps
 demo: build
 	$(PY) -m devkit demo
 
-bench: build
+bench: build npm-deps browser
 	$(PY) -m bench
+
+# PLAYGROUND_ARGS: for example --port 9000 or --no-browser
+playground: build npm-deps
+	$(PY) -m devkit playground $(PLAYGROUND_ARGS)
+
+# The README's picture of the playground, taken in Chromium.
+screenshot: build npm-deps browser
+	$(PY) -m devkit.playground.screenshot docs/playground.png
 
 # The attack suites at full size (ending with the report of their figures), then each fuzz
 # harness for FUZZ_SECONDS (its corpus is kept in build/fuzz so that later runs start from it;

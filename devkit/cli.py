@@ -51,7 +51,12 @@ def main(argv=None):
     run.add_argument("--timeout", type=float, default=120.0, help="seconds the script may run (default 120)")
     run.add_argument("--verbose", action="store_true", help="show every message to and from the add-in")
     sub.add_parser("demo", help="run the example report and show the editor services on it")
+    from .playground import cli as playground_cli
+
+    playground_cli.add_parser(sub)
     args = parser.parse_args(argv)
+    if args.command == "playground":
+        return playground_cli.run(args)
     if args.command == "run":
         return run_file(args.script, _settings(args.setting), args.timeout, args.verbose)
     from .demo import main as demo_main

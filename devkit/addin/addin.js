@@ -20,6 +20,7 @@ const { Dispatcher } = require('./dispatcher');
 const { toWire, fromWire } = require('./wire');
 const { RemoteError } = require('./errors');
 const { DateValue, BytesValue } = require('./values');
+const { workbookView } = require('./view');
 
 class Addin {
   constructor({ send, settings = {}, log = () => {}, invokeTimeoutMs = 60000 }) {
@@ -125,6 +126,8 @@ class Addin {
   //   stall      hold requests unanswered (to exercise the bridge's timeout) ... resume: answer them
   //   settings   merge {values} into what GetSetting returns
   //   errors     callback failures reported so far
+  //   view       the workbook as the playground's grid shows it: {revision, sheets}; with
+  //              {since: revision} and no request handled since then, {revision, unchanged: true}
   _control(message) {
     const { controlId, command } = message;
     try {
@@ -161,6 +164,12 @@ class Addin {
           break;
         case 'errors':
           result = [...this.callbackErrors];
+          break;
+        case 'view':
+          // Only requests change the workbook, so their count serves as its revision.
+          result = message.since === this.requestsHandled
+            ? { revision: this.requestsHandled, unchanged: true }
+            : { revision: this.requestsHandled, sheets: workbookView(this.workbook) };
           break;
         default:
           throw new RemoteError(`Unknown control command ${JSON.stringify(command)}`);
