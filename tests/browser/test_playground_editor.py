@@ -109,7 +109,6 @@ def test_undefined_name_and_syntax_error_are_marked_where_they_are(page):
     squiggle_starts_at(page, ".squiggly-error", 1, 10)
 
 
-@pytest.mark.xfail(strict=False, reason="columns on non-ASCII lines")
 def test_a_marker_after_non_ascii_text_is_at_the_right_column(page):
     line = 'label = "naïve ✓ 😀"; print(labl)'
     set_text(page, "main", line + "\n")
