@@ -76,7 +76,8 @@ Ref row_contents(PyObject* row, PyObject* row_tags, PyObject* parse_date) {
 PyObject* decode_table(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     return support::entry([&] {
         if (nargs != 3 && nargs != 5)
-            support::raise(PyExc_TypeError, "decode_table(rows, array_type, first_id[, tags, parse_date])");
+            support::raise(PyExc_TypeError,
+                           "decode_table(rows, array_type, first_id[, tags, parse_date])");
         PyObject* rows = args[0];
         PyObject* array_type = args[1];
         PyObject* tags = nargs == 5 ? args[3] : nullptr;
@@ -88,8 +89,8 @@ PyObject* decode_table(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
         for (Py_ssize_t r = 0; r < n; ++r) {
             Ref id = Ref::steal(PyLong_FromLong(first + 1 + static_cast<long>(r)));
             Ref arr = Ref::steal(PyObject_CallOneArg(array_type, id.get()));
-            Ref copy = row_contents(PyList_GET_ITEM(rows, r), tags ? PyList_GET_ITEM(tags, r) : nullptr,
-                                    parse_date);
+            Ref copy = row_contents(PyList_GET_ITEM(rows, r),
+                                    tags ? PyList_GET_ITEM(tags, r) : nullptr, parse_date);
             support::check(PyList_SetSlice(arr.get(), 0, 0, copy.get()));
             PyList_SET_ITEM(items.get(), r, arr.release());
         }
@@ -101,10 +102,10 @@ PyObject* decode_table(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
 }
 
 PyMethodDef methods[] = {
-    {"encode_table", reinterpret_cast<PyCFunction>(reinterpret_cast<void*>(encode_table)), METH_FASTCALL,
-     "Encoder floor: rows and their precomputed tags to the wire value."},
-    {"decode_table", reinterpret_cast<PyCFunction>(reinterpret_cast<void*>(decode_table)), METH_FASTCALL,
-     "Decoder floor: rows of plain values to array proxies."},
+    {"encode_table", reinterpret_cast<PyCFunction>(reinterpret_cast<void*>(encode_table)),
+     METH_FASTCALL, "Encoder floor: rows and their precomputed tags to the wire value."},
+    {"decode_table", reinterpret_cast<PyCFunction>(reinterpret_cast<void*>(decode_table)),
+     METH_FASTCALL, "Decoder floor: rows of plain values to array proxies."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -126,8 +127,15 @@ PyModuleDef_Slot slots[] = {
     {0, nullptr},
 };
 
-PyModuleDef def = {PyModuleDef_HEAD_INIT, "_floor", "Benchmark floors.", 0, methods, slots,
-                   nullptr, nullptr, nullptr};
+PyModuleDef def = {PyModuleDef_HEAD_INIT,
+                   "_floor",
+                   "Benchmark floors.",
+                   0,
+                   methods,
+                   slots,
+                   nullptr,
+                   nullptr,
+                   nullptr};
 
 }  // namespace
 

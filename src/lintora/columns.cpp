@@ -25,7 +25,6 @@ bool as_index(PyObject* o, Py_ssize_t& out) {
 Py_ssize_t utf8_width(Py_UCS4 c) { return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4; }
 Py_ssize_t utf16_width(Py_UCS4 c) { return c < 0x10000 ? 1 : 2; }
 
-
 }  // namespace
 
 const Columns::Line* Columns::find(Py_ssize_t line) {
@@ -61,11 +60,14 @@ const Columns::Line* Columns::find(Py_ssize_t line) {
 Ref Columns::editor_column(PyObject* line, PyObject* column, PythonUnit unit) {
     if (!PyUnicode_Check(code_) || PyUnicode_IS_ASCII(code_)) return Ref::borrow(column);
     // Code points and UTF-16 units differ only for characters beyond the Basic Multilingual Plane.
-    if (unit == PythonUnit::CodePoints && PyUnicode_KIND(code_) != PyUnicode_4BYTE_KIND) return Ref::borrow(column);
+    if (unit == PythonUnit::CodePoints && PyUnicode_KIND(code_) != PyUnicode_4BYTE_KIND)
+        return Ref::borrow(column);
     Py_ssize_t lineno = 0, wanted = 0;
-    if (!as_index(line, lineno) || !as_index(column, wanted) || wanted < 1) return Ref::borrow(column);
+    if (!as_index(line, lineno) || !as_index(column, wanted) || wanted < 1)
+        return Ref::borrow(column);
     const Line* l = find(lineno);
-    if (!l || l->widest < (unit == PythonUnit::Utf8Bytes ? 0x80u : 0x10000u)) return Ref::borrow(column);
+    if (!l || l->widest < (unit == PythonUnit::Utf8Bytes ? 0x80u : 0x10000u))
+        return Ref::borrow(column);
 
     const int kind = PyUnicode_KIND(code_);
     const void* data = PyUnicode_DATA(code_);
@@ -83,9 +85,11 @@ Ref Columns::editor_column(PyObject* line, PyObject* column, PythonUnit unit) {
 }
 
 Ref Columns::jedi_column(PyObject* line, PyObject* column) {
-    if (!PyUnicode_Check(code_) || PyUnicode_KIND(code_) != PyUnicode_4BYTE_KIND) return Ref::borrow(column);
+    if (!PyUnicode_Check(code_) || PyUnicode_KIND(code_) != PyUnicode_4BYTE_KIND)
+        return Ref::borrow(column);
     Py_ssize_t lineno = 0, wanted = 0;
-    if (!as_index(line, lineno) || !as_index(column, wanted) || wanted < 0) return Ref::borrow(column);
+    if (!as_index(line, lineno) || !as_index(column, wanted) || wanted < 0)
+        return Ref::borrow(column);
     const Line* l = find(lineno);
     if (!l || l->widest < 0x10000u) return Ref::borrow(column);
 

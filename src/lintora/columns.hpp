@@ -22,7 +22,8 @@ enum class PythonUnit {
 
 class Columns {
 public:
-    // `code` is the buffer, a str that must outlive this object (any other object converts nothing).
+    // `code` is the buffer, a str that must outlive this object (any other object converts
+    // nothing).
     explicit Columns(PyObject* code) noexcept : code_(code) {}
     Columns(const Columns&) = delete;
     Columns& operator=(const Columns&) = delete;
@@ -40,9 +41,9 @@ public:
 
 private:
     struct Line {
-        Py_ssize_t start;    // index of the first character
-        Py_ssize_t end;      // index just past the last character, line break excluded
-        Py_UCS4 widest;      // the largest character on the line (0 for an empty line)
+        Py_ssize_t start;  // index of the first character
+        Py_ssize_t end;    // index just past the last character, line break excluded
+        Py_UCS4 widest;    // the largest character on the line (0 for an empty line)
     };
 
     // The 1-based line `line`, or nullptr when the buffer has no such line.

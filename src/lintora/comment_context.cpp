@@ -24,7 +24,8 @@ Ref source_to_cursor(PyObject* code, Py_ssize_t line, Py_ssize_t column) {
         PyObject* text = PyList_GET_ITEM(lines.get(), i);
         PyList_SET_ITEM(source.get(), i, Ref::steal(PyUnicode_Concat(text, N.s_newline)).release());
     }
-    PyList_SET_ITEM(source.get(), line - 1, Ref::steal(PyUnicode_Substring(current, 0, column)).release());
+    PyList_SET_ITEM(source.get(), line - 1,
+                    Ref::steal(PyUnicode_Substring(current, 0, column)).release());
     return source;
 }
 
@@ -78,7 +79,8 @@ bool in_comment(PyObject* code, PyObject* line_obj, PyObject* column_obj) {
 
 bool cursor_in_comment(PyObject* code, PyObject* line, PyObject* column) {
     return guard(
-        {PyExc_Exception}, [&] { return in_comment(code, line, column); }, [](PyObject*) { return false; });
+        {PyExc_Exception}, [&] { return in_comment(code, line, column); },
+        [](PyObject*) { return false; });
 }
 
 }  // namespace lintora

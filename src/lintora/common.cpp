@@ -9,8 +9,8 @@ Ref fenced_block(PyObject* body) {
     return Ref::steal(PyUnicode_FromFormat("```python\n%U\n```", body));
 }
 
-void lsp_log(PyObject* module, LogLevel level, const char* fmt, std::initializer_list<PyObject*> args,
-         PyObject* exc_info) {
+void lsp_log(PyObject* module, LogLevel level, const char* fmt,
+             std::initializer_list<PyObject*> args, PyObject* exc_info) {
     Ref logger = lookup_global(module, N.g_logger);
     support::log(logger.get(), level, fmt, args, exc_info);
 }

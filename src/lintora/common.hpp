@@ -18,11 +18,12 @@
 
 namespace lintora {
 
-using support::Ref;
 using support::LogLevel;
+using support::Ref;
 
 // Every identifier and literal the module hands to Python, interned once at initialisation.
 // (member, text)
+// clang-format off
 #define LINTORA_NAMES(X)                                              \
     /* module globals, looked up at each use */                       \
     X(g_logger, "logger")                                             \
@@ -179,6 +180,7 @@ using support::LogLevel;
     X(s_separator, "\n\n---\n\n")                                     \
     X(s_utf8, "utf-8")                                                \
     X(s_w, "w")
+// clang-format on
 
 SUPPORT_NAME_TABLE(Names, LINTORA_NAMES)
 
@@ -194,17 +196,15 @@ constexpr long kSeverityWarning = 4;
 
 // --- the support layer's names as the module's files use them ----------------------------------
 
-using support::ArgType;
-using support::ArgValues;
-using support::Default;
-using support::check;
-using support::throw_error;
-using support::truthy;
 using support::add;
 using support::append;
+using support::ArgType;
+using support::ArgValues;
 using support::call;
 using support::call_method;
+using support::check;
 using support::compare_int;
+using support::Default;
 using support::either;
 using support::equals;
 using support::get_attr;
@@ -221,14 +221,16 @@ using support::set_attr;
 using support::set_item;
 using support::str;
 using support::text;
+using support::throw_error;
+using support::truthy;
 
 // "```python\n" + text + "\n```"
 Ref fenced_block(PyObject* text);
 
 // --- logging through the late-bound `logger` --------------------------------------------------
 
-void lsp_log(PyObject* module, LogLevel level, const char* fmt, std::initializer_list<PyObject*> args = {},
-         PyObject* exc_info = nullptr);
+void lsp_log(PyObject* module, LogLevel level, const char* fmt,
+             std::initializer_list<PyObject*> args = {}, PyObject* exc_info = nullptr);
 // The logger when `level` is enabled on it, else an empty Ref (for costly arguments).
 Ref logger_if_enabled(PyObject* module, LogLevel level);
 
@@ -245,7 +247,6 @@ Ref request_guard(PyObject* module, const char* error_format, Body&& body, Faile
         return failed(message.get());
     });
 }
-
 
 // Where the synced module `name` lives: `os.path.join(self._temp_dir.name, name + ".py")`, and
 // the same for a temporary directory object in hand.

@@ -159,7 +159,8 @@ CompletionCache::CompletionCache(PyObject* module, PyObject* self) {
                 Ref os_path = get_attr(os.get(), N.path);
                 Ref sep = get_attr(os_path.get(), N.sep);
                 user_prefix_ = add(root.get(), sep.get());
-                if (!PyUnicode_Check(user_prefix_.get())) support::raise(PyExc_TypeError, "module directory is not text");
+                if (!PyUnicode_Check(user_prefix_.get()))
+                    support::raise(PyExc_TypeError, "module directory is not text");
             }
             if (!equals(generation.get(), store->generation.get())) {
                 store->clear();
@@ -236,10 +237,11 @@ CompletionCache::Key CompletionCache::key_for(PyObject* completion, PyObject* na
             if (!jedi_table) jedi_table = support::none();
 
             Ref address = Ref::steal(PyLong_FromVoidPtr(anchor.get()));
-            PyObject* wrapped_type = wrapped ? reinterpret_cast<PyObject*>(Py_TYPE(wrapped.get())) : Py_None;
-            Ref key = Ref::steal(PyTuple_Pack(7, reinterpret_cast<PyObject*>(Py_TYPE(jedi_name.get())),
-                                              wrapped_type, address.get(), name, full_lookup.get(),
-                                              decorators.get(), jedi_table.get()));
+            PyObject* wrapped_type =
+                wrapped ? reinterpret_cast<PyObject*>(Py_TYPE(wrapped.get())) : Py_None;
+            Ref key = Ref::steal(PyTuple_Pack(
+                7, reinterpret_cast<PyObject*>(Py_TYPE(jedi_name.get())), wrapped_type,
+                address.get(), name, full_lookup.get(), decorators.get(), jedi_table.get()));
             return Key{std::move(key), std::move(anchor)};
         },
         [](PyObject*) { return Key{}; });
@@ -254,7 +256,8 @@ ItemFields CompletionCache::lookup(PyObject* key) {
     // Most recently used last: eviction takes from the front.
     check(PyDict_DelItem(entries, key));
     check(PyDict_SetItem(entries, key, entry.get()));
-    return {Ref::borrow(PyTuple_GET_ITEM(entry.get(), 0)), Ref::borrow(PyTuple_GET_ITEM(entry.get(), 1))};
+    return {Ref::borrow(PyTuple_GET_ITEM(entry.get(), 0)),
+            Ref::borrow(PyTuple_GET_ITEM(entry.get(), 1))};
 }
 
 void CompletionCache::store(const Key& key, const ItemFields& fields) {
@@ -262,7 +265,8 @@ void CompletionCache::store(const Key& key, const ItemFields& fields) {
     if (store->epoch != epoch_ || !PyDict_CheckExact(fields.extras.get())) return;
     const Py_ssize_t size = size_of(fields.extras.get());
     Ref size_obj = Ref::steal(PyLong_FromSsize_t(size));
-    Ref entry = Ref::steal(PyTuple_Pack(4, fields.type.get(), fields.extras.get(), size_obj.get(), key.anchor.get()));
+    Ref entry = Ref::steal(
+        PyTuple_Pack(4, fields.type.get(), fields.extras.get(), size_obj.get(), key.anchor.get()));
     PyObject* entries = store->entries.get();
     PyObject* previous = nullptr;
     if (check(PyDict_GetItemRef(entries, key.key.get(), &previous))) {

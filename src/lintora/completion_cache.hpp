@@ -50,7 +50,7 @@ private:
     ItemFields lookup(PyObject* key);
     void store(const Key& key, const ItemFields& fields);
 
-    Ref store_;        // the instance's store (a capsule), held for the request; empty when inactive
+    Ref store_;  // the instance's store (a capsule), held for the request; empty when inactive
     unsigned long long epoch_ = 0;
     Ref script_path_;  // the buffer's path as jedi has it
     Ref user_prefix_;  // the temporary module directory followed by a separator, or empty

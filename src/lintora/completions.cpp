@@ -23,7 +23,8 @@ Ref error_result(PyObject* message) {
 // The line `line` (1-based) of `code`, or an empty Ref when there is no such line.
 Ref line_of(PyObject* code, PyObject* line) {
     Ref lines = Ref::steal(PyUnicode_Split(code, N.s_newline, -1));
-    if (compare_int(line, 1) < 0 || compare_int(line, static_cast<long>(PyList_GET_SIZE(lines.get()))) > 0) {
+    if (compare_int(line, 1) < 0 ||
+        compare_int(line, static_cast<long>(PyList_GET_SIZE(lines.get()))) > 0) {
         return Ref();
     }
     const Py_ssize_t index = PyLong_AsSsize_t(line) - 1;
@@ -86,8 +87,10 @@ ItemFields item_fields(PyObject* self, PyObject* completion) {
     return fields;
 }
 
-Ref make_item(PyObject* self, PyObject* table, PyObject* completion, PyObject* name, CompletionCache& cache) {
-    ItemFields fields = cache.fields(completion, name, [&] { return item_fields(self, completion); });
+Ref make_item(PyObject* self, PyObject* table, PyObject* completion, PyObject* name,
+              CompletionCache& cache) {
+    ItemFields fields =
+        cache.fields(completion, name, [&] { return item_fields(self, completion); });
     Ref kind = kind_of(table, fields.type.get());
     Ref item = make_dict({{N.k_label, name}, {N.k_kind, kind.get()}, {N.k_insert_text, name}});
     support::check(PyDict_Update(item.get(), fields.extras.get()));
@@ -104,7 +107,8 @@ void log_sample(PyObject* module, PyObject* items) {
         append(labels.get(), label.get());
     }
     PyObject* more = n > kSampleLabels ? N.s_ellipsis : N.s_empty;
-    support::log_unchecked(logger.get(), LogLevel::Debug, "[LSP] Sample completions: %s%s", {labels.get(), more});
+    support::log_unchecked(logger.get(), LogLevel::Debug, "[LSP] Sample completions: %s%s",
+                           {labels.get(), more});
 }
 
 Ref completions_body(PyObject* module, const ArgValues& a) {
@@ -115,7 +119,8 @@ Ref completions_body(PyObject* module, const ArgValues& a) {
     PyObject* column = cursor.get();
 
     if (in_import_alias(module, code, line, column)) {
-        lsp_log(module, LogLevel::Debug, "[LSP] In import alias context, returning empty completions");
+        lsp_log(module, LogLevel::Debug,
+                "[LSP] In import alias context, returning empty completions");
         return error_result(Py_None);
     }
     if (cursor_in_comment(code, line, column)) {
@@ -164,7 +169,8 @@ Ref get_completions_impl(PyObject* module, const ArgValues& a) {
                                  {N.path, a[cursor_arg::path]},
                                  {N.k_code_length, code_length.get()},
                                  {N.k_code_preview, preview.get()}});
-        support::log_unchecked(logger.get(), LogLevel::Debug, "[LSP] Request: get_completions %s", {summary.get()});
+        support::log_unchecked(logger.get(), LogLevel::Debug, "[LSP] Request: get_completions %s",
+                               {summary.get()});
     }
     return request_guard(
         module, "[LSP] Error in get_completions: %s", [&] { return completions_body(module, a); },
@@ -180,11 +186,14 @@ Ref get_word_prefix_impl(PyObject*, const ArgValues& a) {
     PyObject* s = before.get();
     const Py_ssize_t end = PyUnicode_GET_LENGTH(s);
     auto word_char = [](Py_UCS4 c) {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c == '_';
     };
     Py_ssize_t start = end;
     while (start > 0 && word_char(PyUnicode_READ_CHAR(s, start - 1))) --start;
-    while (start < end && PyUnicode_READ_CHAR(s, start) >= '0' && PyUnicode_READ_CHAR(s, start) <= '9') ++start;
+    while (start < end && PyUnicode_READ_CHAR(s, start) >= '0' &&
+           PyUnicode_READ_CHAR(s, start) <= '9')
+        ++start;
     if (start == end) return Ref::borrow(N.s_empty);
     return Ref::steal(PyUnicode_Substring(s, start, end));
 }
@@ -192,16 +201,20 @@ Ref get_word_prefix_impl(PyObject*, const ArgValues& a) {
 }  // namespace
 
 const support::FunctionDef get_completions_def{
-    "get_completions", "Lintora.get_completions",
+    "get_completions",
+    "Lintora.get_completions",
     "Completion items at the cursor (1-based line, 0-based column) in Monaco's shape.",
     cursor_request_signature("get_completions"),
     get_completions_impl,
     cursor_request_annotations()};
 
 const support::FunctionDef get_word_prefix_def{
-    "_get_word_prefix", "Lintora._get_word_prefix", "The identifier being typed before the cursor.",
-    support::Signature("_get_word_prefix",
-                       {{"self"}, {"code", ArgType::Str}, {"line", ArgType::Int}, {"column", ArgType::Int}}),
+    "_get_word_prefix",
+    "Lintora._get_word_prefix",
+    "The identifier being typed before the cursor.",
+    support::Signature(
+        "_get_word_prefix",
+        {{"self"}, {"code", ArgType::Str}, {"line", ArgType::Int}, {"column", ArgType::Int}}),
     get_word_prefix_impl,
     {{"code", "str"}, {"line", "int"}, {"column", "int"}, {"return", "str"}}};
 

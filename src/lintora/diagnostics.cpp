@@ -25,18 +25,22 @@ Ref marker(PyObject* line, PyObject* start, PyObject* end, PyObject* message, Py
 }
 
 // `e.<name> or fallback`
-Ref attr_or(PyObject* e, PyObject* name, PyObject* fallback) { return either(get_attr(e, name), fallback); }
+Ref attr_or(PyObject* e, PyObject* name, PyObject* fallback) {
+    return either(get_attr(e, name), fallback);
+}
 
 Ref syntax_error_marker(PyObject* module, PyObject* code, PyObject* e) {
     Ref one = integer(1);
     Ref lineno = attr_or(e, N.lineno, one.get());
     Ref python_offset = attr_or(e, N.offset, one.get());
-    Ref offset = Columns(code).editor_column(lineno.get(), python_offset.get(), PythonUnit::CodePoints);
+    Ref offset =
+        Columns(code).editor_column(lineno.get(), python_offset.get(), PythonUnit::CodePoints);
     Ref msg = attr_or(e, N.msg, N.s_syntax_error);
     Ref end = add(offset.get(), one.get());
     Ref severity = lookup_global(module, N.g_severity_error);
     Ref diag = marker(lineno.get(), offset.get(), end.get(), msg.get(), severity.get());
-    lsp_log(module, LogLevel::Debug, "[LSP] Syntax error at line %d, col %d: %s", {lineno.get(), offset.get(), msg.get()});
+    lsp_log(module, LogLevel::Debug, "[LSP] Syntax error at line %d, col %d: %s",
+            {lineno.get(), offset.get(), msg.get()});
     return diag;
 }
 
@@ -72,9 +76,11 @@ void sort_any_keys(const std::vector<Ref>& keys, std::vector<Py_ssize_t>& order)
         PyList_SET_ITEM(index_list.get(), i, integer(static_cast<long>(i)).release());
     }
     Ref key_of = get_attr(key_list.get(), N.dunder_getitem);
-    Ref sorted = call_method(index_list.get(), N.sort, {}, {{N.key, key_of.get()}, {N.reverse, Py_True}});
+    Ref sorted =
+        call_method(index_list.get(), N.sort, {}, {{N.key, key_of.get()}, {N.reverse, Py_True}});
     for (Py_ssize_t i = 0; i < n; ++i) {
-        order[static_cast<std::size_t>(i)] = support::as_ssize(PyList_GET_ITEM(index_list.get(), i));
+        order[static_cast<std::size_t>(i)] =
+            support::as_ssize(PyList_GET_ITEM(index_list.get(), i));
     }
 }
 
@@ -91,13 +97,16 @@ void sort_by_severity(PyObject* diagnostics) {
         Ref key;
         if (PyDict_Check(d.get())) {
             PyObject* found = nullptr;
-            key = support::check(PyDict_GetItemRef(d.get(), N.k_severity, &found)) ? Ref::steal(found) : zero.dup();
+            key = support::check(PyDict_GetItemRef(d.get(), N.k_severity, &found))
+                      ? Ref::steal(found)
+                      : zero.dup();
         } else {
             key = call_method(d.get(), N.get, {N.k_severity, zero.get()});
         }
         keys.push_back(std::move(key));
     }
-    if (PyList_GET_SIZE(diagnostics) != n) support::raise(PyExc_ValueError, "list modified during sort");
+    if (PyList_GET_SIZE(diagnostics) != n)
+        support::raise(PyExc_ValueError, "list modified during sort");
 
     std::vector<Py_ssize_t> order(static_cast<std::size_t>(n));
     for (Py_ssize_t i = 0; i < n; ++i) order[static_cast<std::size_t>(i)] = i;
@@ -105,9 +114,12 @@ void sort_by_severity(PyObject* diagnostics) {
 
     std::vector<Ref> items;
     items.reserve(static_cast<std::size_t>(n));
-    for (Py_ssize_t i = 0; i < n; ++i) items.push_back(Ref::steal(PyList_GetItemRef(diagnostics, i)));
+    for (Py_ssize_t i = 0; i < n; ++i)
+        items.push_back(Ref::steal(PyList_GetItemRef(diagnostics, i)));
     for (Py_ssize_t i = 0; i < n; ++i) {
-        support::check(PyList_SetItem(diagnostics, i, items[static_cast<std::size_t>(order[static_cast<std::size_t>(i)])].dup().release()));
+        support::check(PyList_SetItem(
+            diagnostics, i,
+            items[static_cast<std::size_t>(order[static_cast<std::size_t>(i)])].dup().release()));
     }
 }
 
@@ -143,7 +155,8 @@ Ref diagnostics_body(PyObject* module, const ArgValues& a) {
             Ref found = call_method(self, N.m_run_pyflakes, {code, filename.get()});
             support::extend(diagnostics.get(), found.get());
         }
-        // The import check walks the same tree; given this very code object it need not parse again.
+        // The import check walks the same tree; given this very code object it need not parse
+        // again.
         LendTree lend(code, stdlib_tree ? tree.get() : nullptr);
         Ref imports = call_method(self, N.m_check_unresolved_imports, {code, module_name});
         support::extend(diagnostics.get(), imports.get());
@@ -155,7 +168,8 @@ Ref diagnostics_body(PyObject* module, const ArgValues& a) {
 Ref get_diagnostics_impl(PyObject* module, const ArgValues& a) {
     if (Ref logger = logger_if_enabled(module, LogLevel::Debug)) {
         Ref code_length = length(a[1]);
-        support::log_unchecked(logger.get(), LogLevel::Debug, "[LSP] Request: get_diagnostics, code_length=%d",
+        support::log_unchecked(logger.get(), LogLevel::Debug,
+                               "[LSP] Request: get_diagnostics, code_length=%d",
                                {code_length.get()});
     }
     return request_guard(
@@ -189,7 +203,8 @@ void to_editor_columns(Columns& columns, PyObject* diag) {
 }
 
 // Every line pyflakes wrote to `stream` that parses as a message becomes a marker of `severity`.
-void collect(PyObject* self, Columns& columns, PyObject* stream, PyObject* severity, PyObject* diagnostics) {
+void collect(PyObject* self, Columns& columns, PyObject* stream, PyObject* severity,
+             PyObject* diagnostics) {
     Ref zero = integer(0);
     call_method(stream, N.seek, {zero.get()});
     for (Ref& line : iterate(stream)) {
@@ -213,7 +228,8 @@ Ref run_pyflakes_impl(PyObject* module, const ArgValues& a) {
             Ref warning_stream = call_method(io.get(), N.StringIO, {});
             Ref error_stream = call_method(io.get(), N.StringIO, {});
             Ref reporter_module = lookup_global(module, N.g_pyflakes_reporter);
-            Ref reporter = call_method(reporter_module.get(), N.Reporter, {warning_stream.get(), error_stream.get()});
+            Ref reporter = call_method(reporter_module.get(), N.Reporter,
+                                       {warning_stream.get(), error_stream.get()});
             Ref api = lookup_global(module, N.g_pyflakes_api);
             call_method(api.get(), N.check, {code, filename, reporter.get()});
             Columns columns(code);
@@ -222,7 +238,8 @@ Ref run_pyflakes_impl(PyObject* module, const ArgValues& a) {
             Ref error = lookup_global(module, N.g_severity_error);
             collect(self, columns, error_stream.get(), error.get(), diagnostics.get());
             Ref count = length(diagnostics.get());
-            lsp_log(module, LogLevel::Debug, "[LSP] Pyflakes returned %d diagnostics", {count.get()});
+            lsp_log(module, LogLevel::Debug, "[LSP] Pyflakes returned %d diagnostics",
+                    {count.get()});
             return 0;
         },
         [&](PyObject* e) {
@@ -243,7 +260,8 @@ Py_ssize_t quoted_name_length(PyObject* msg) {
     if (close <= 1) return 0;
     Py_ssize_t units = close - 1;
     if (PyUnicode_KIND(msg) == PyUnicode_4BYTE_KIND) {
-        for (Py_ssize_t i = 1; i < close; ++i) units += PyUnicode_READ_CHAR(msg, i) >= 0x10000 ? 1 : 0;
+        for (Py_ssize_t i = 1; i < close; ++i)
+            units += PyUnicode_READ_CHAR(msg, i) >= 0x10000 ? 1 : 0;
     }
     return units;
 }
@@ -266,14 +284,16 @@ Ref parse_pyflakes_message_impl(PyObject* module, const ArgValues& a) {
                             ? Ref::steal(PyNumber_Long(column_text.get()))
                             : integer(1);
             Ref msg = call_method(match.get(), N.group, {four.get()});
-            // The marker is as wide as a quoted name at the start of the message, else one character.
+            // The marker is as wide as a quoted name at the start of the message, else one
+            // character.
             const Py_ssize_t width = quoted_name_length(msg.get());
             Ref width_obj = Ref::steal(PyLong_FromSsize_t(width ? width : 1));
             Ref end = add(colno.get(), width_obj.get());
             return marker(lineno.get(), colno.get(), end.get(), msg.get(), severity);
         },
         [&](PyObject* e) {
-            lsp_log(module, LogLevel::Debug, "[LSP] Failed to parse pyflakes message '%s': %s", {message, e});
+            lsp_log(module, LogLevel::Debug, "[LSP] Failed to parse pyflakes message '%s': %s",
+                    {message, e});
             return support::none();
         });
 }
@@ -281,20 +301,31 @@ Ref parse_pyflakes_message_impl(PyObject* module, const ArgValues& a) {
 }  // namespace
 
 const support::FunctionDef get_diagnostics_def{
-    "get_diagnostics", "Lintora.get_diagnostics",
+    "get_diagnostics",
+    "Lintora.get_diagnostics",
     "Syntax errors, pyflakes warnings and unresolved imports as Monaco markers.",
-    support::Signature("get_diagnostics", {{"self"}, {"code", ArgType::Str}, {"module_name", ArgType::Str, Default::None}}),
-    get_diagnostics_impl, {{"code", "str"}, {"module_name", "Optional[str]"}, {"return", "Dict[str, Any]"}}};
+    support::Signature(
+        "get_diagnostics",
+        {{"self"}, {"code", ArgType::Str}, {"module_name", ArgType::Str, Default::None}}),
+    get_diagnostics_impl,
+    {{"code", "str"}, {"module_name", "Optional[str]"}, {"return", "Dict[str, Any]"}}};
 
 const support::FunctionDef run_pyflakes_def{
-    "_run_pyflakes", "Lintora._run_pyflakes", "Pyflakes' warnings and errors for the buffer as markers.",
-    support::Signature("_run_pyflakes", {{"self"}, {"code", ArgType::Str}, {"filename", ArgType::Str}}),
-    run_pyflakes_impl, {{"code", "str"}, {"filename", "str"}, {"return", "List[Dict[str, Any]]"}}};
+    "_run_pyflakes",
+    "Lintora._run_pyflakes",
+    "Pyflakes' warnings and errors for the buffer as markers.",
+    support::Signature("_run_pyflakes",
+                       {{"self"}, {"code", ArgType::Str}, {"filename", ArgType::Str}}),
+    run_pyflakes_impl,
+    {{"code", "str"}, {"filename", "str"}, {"return", "List[Dict[str, Any]]"}}};
 
 const support::FunctionDef parse_pyflakes_message_def{
-    "_parse_pyflakes_message", "Lintora._parse_pyflakes_message",
+    "_parse_pyflakes_message",
+    "Lintora._parse_pyflakes_message",
     "One marker from one line of pyflakes output, or None.",
-    support::Signature("_parse_pyflakes_message", {{"self"}, {"message", ArgType::Str}, {"severity", ArgType::Int}}),
-    parse_pyflakes_message_impl, {{"message", "str"}, {"severity", "int"}, {"return", "Optional[Dict[str, Any]]"}}};
+    support::Signature("_parse_pyflakes_message",
+                       {{"self"}, {"message", ArgType::Str}, {"severity", ArgType::Int}}),
+    parse_pyflakes_message_impl,
+    {{"message", "str"}, {"severity", "int"}, {"return", "Optional[Dict[str, Any]]"}}};
 
 }  // namespace lintora

@@ -23,7 +23,8 @@ Ref function_text(PyObject* self, PyObject* definition, const char* prefix, PyOb
         {PyExc_Exception},
         [&] {
             Ref signatures = call_method(definition, N.get_signatures, {});
-            if (!truthy(signatures.get())) return Ref::steal(PyUnicode_FromFormat("%s%S", prefix, name));
+            if (!truthy(signatures.get()))
+                return Ref::steal(PyUnicode_FromFormat("%s%S", prefix, name));
             Ref zero = integer(0);
             Ref first = Ref::steal(PyObject_GetItem(signatures.get(), zero.get()));
             Ref formatted = call_method(self, N.m_format_signature, {first.get()});
@@ -94,10 +95,12 @@ Ref help_fallback(PyObject* module, PyObject* script, PyObject* line, PyObject* 
                 Ref desc = get_attr_optional(h.get(), N.description);
                 if (!desc) desc = Ref::borrow(N.s_empty);
                 if (truthy(name.get())) {
-                    Ref shown = truthy(desc.get()) ? short_description(desc.get()) : Ref::borrow(N.s_empty);
-                    Ref body = PyUnicode_GET_LENGTH(shown.get()) > 0
-                                   ? Ref::steal(PyUnicode_FromFormat("(%U) %S", shown.get(), name.get()))
-                                   : str(name.get());
+                    Ref shown =
+                        truthy(desc.get()) ? short_description(desc.get()) : Ref::borrow(N.s_empty);
+                    Ref body =
+                        PyUnicode_GET_LENGTH(shown.get()) > 0
+                            ? Ref::steal(PyUnicode_FromFormat("(%U) %S", shown.get(), name.get()))
+                            : str(name.get());
                     Ref block = fenced_block(body.get());
                     append(parts.get(), block.get());
                 }
@@ -106,7 +109,8 @@ Ref help_fallback(PyObject* module, PyObject* script, PyObject* line, PyObject* 
             if (PyList_GET_SIZE(parts.get()) == 0) return Ref();
             Ref result = markdown_result(parts.get());
             Ref count = length(results.get());
-            lsp_log(module, LogLevel::Debug, "[LSP] Hover (from help()): found %d results", {count.get()});
+            lsp_log(module, LogLevel::Debug, "[LSP] Hover (from help()): found %d results",
+                    {count.get()});
             return result;
         },
         [&](PyObject* e) {
@@ -140,8 +144,9 @@ Ref hover_body(PyObject* module, const ArgValues& a) {
         append_docstring(parts.get(), definition.get());
     }
 
-    Ref contents_text = PyList_GET_SIZE(parts.get()) > 0 ? Ref::steal(PyUnicode_Join(N.s_separator, parts.get()))
-                                                         : support::none();
+    Ref contents_text = PyList_GET_SIZE(parts.get()) > 0
+                            ? Ref::steal(PyUnicode_Join(N.s_separator, parts.get()))
+                            : support::none();
     Ref count = length(inferred.get());
     lsp_log(module, LogLevel::Debug, "[LSP] Hover: found %d definitions", {count.get()});
     if (!truthy(contents_text.get())) return hover_result(Py_None, Py_None);
@@ -150,7 +155,8 @@ Ref hover_body(PyObject* module, const ArgValues& a) {
 }
 
 Ref get_hover_impl(PyObject* module, const ArgValues& a) {
-    lsp_log(module, LogLevel::Debug, "[LSP] Request: get_hover line=%d, column=%d, path=%s", {a[cursor_arg::line], a[cursor_arg::column], a[cursor_arg::path]});
+    lsp_log(module, LogLevel::Debug, "[LSP] Request: get_hover line=%d, column=%d, path=%s",
+            {a[cursor_arg::line], a[cursor_arg::column], a[cursor_arg::path]});
     return request_guard(
         module, "[LSP] Error in get_hover: %s", [&] { return hover_body(module, a); },
         [](PyObject* message) { return hover_result(Py_None, message); });
@@ -172,15 +178,17 @@ Ref format_compact_hover_impl(PyObject* module, const ArgValues& a) {
             } else if (equals(def_type.get(), N.s_module)) {
                 body = Ref::steal(PyUnicode_FromFormat("(module) %S", name.get()));
             } else {
-                Ref description = call_method(self, N.m_get_type_description, {definition, def_type.get()});
-                body = Ref::steal(
-                    PyUnicode_FromFormat("(%S) %S: %S", def_type.get(), name.get(), description.get()));
+                Ref description =
+                    call_method(self, N.m_get_type_description, {definition, def_type.get()});
+                body = Ref::steal(PyUnicode_FromFormat("(%S) %S: %S", def_type.get(), name.get(),
+                                                       description.get()));
             }
             return fenced_block(body.get());
         },
         [&](PyObject* e) {
             if (Ref logger = logger_if_enabled(module, LogLevel::Debug)) {
-                Ref message = Ref::steal(PyUnicode_FromFormat("[LSP] Error formatting compact hover: %S", e));
+                Ref message =
+                    Ref::steal(PyUnicode_FromFormat("[LSP] Error formatting compact hover: %S", e));
                 support::log_message(logger.get(), LogLevel::Debug, message.get());
             }
             return support::none();
@@ -191,9 +199,11 @@ Ref get_type_description_impl(PyObject*, const ArgValues& a) {
     PyObject* definition = a[1];
     PyObject* fallback_type = a[2];
     Ref description = get_attr_optional(definition, N.description);
-    Ref result = description && truthy(description.get()) ? std::move(description) : Ref::borrow(fallback_type);
+    Ref result = description && truthy(description.get()) ? std::move(description)
+                                                          : Ref::borrow(fallback_type);
     if (!PyUnicode_Check(result.get())) {
-        PyErr_Format(PyExc_TypeError, "Expected %s, got %.200s", "str", Py_TYPE(result.get())->tp_name);
+        PyErr_Format(PyExc_TypeError, "Expected %s, got %.200s", "str",
+                     Py_TYPE(result.get())->tp_name);
         support::throw_error();
     }
     return result;
@@ -201,22 +211,28 @@ Ref get_type_description_impl(PyObject*, const ArgValues& a) {
 
 }  // namespace
 
-const support::FunctionDef get_hover_def{
-    "get_hover", "Lintora.get_hover", "Markdown hover text for the symbol at the cursor.",
-    cursor_request_signature("get_hover"),
-    get_hover_impl,
-    cursor_request_annotations()};
+const support::FunctionDef get_hover_def{"get_hover",
+                                         "Lintora.get_hover",
+                                         "Markdown hover text for the symbol at the cursor.",
+                                         cursor_request_signature("get_hover"),
+                                         get_hover_impl,
+                                         cursor_request_annotations()};
 
 const support::FunctionDef format_compact_hover_def{
-    "_format_compact_hover", "Lintora._format_compact_hover",
+    "_format_compact_hover",
+    "Lintora._format_compact_hover",
     "One fenced block: the type in parentheses, the name, then signature or description.",
-    support::Signature("_format_compact_hover", {{"self"}, {"definition"}}), format_compact_hover_impl,
+    support::Signature("_format_compact_hover", {{"self"}, {"definition"}}),
+    format_compact_hover_impl,
     {{"return", "Optional[str]"}}};
 
 const support::FunctionDef get_type_description_def{
-    "_get_type_description", "Lintora._get_type_description",
+    "_get_type_description",
+    "Lintora._get_type_description",
     "The definition's description when it has one, else the fallback type.",
-    support::Signature("_get_type_description", {{"self"}, {"definition"}, {"fallback_type", ArgType::Str}}),
-    get_type_description_impl, {{"fallback_type", "str"}, {"return", "str"}}};
+    support::Signature("_get_type_description",
+                       {{"self"}, {"definition"}, {"fallback_type", ArgType::Str}}),
+    get_type_description_impl,
+    {{"fallback_type", "str"}, {"return", "str"}}};
 
 }  // namespace lintora

@@ -43,8 +43,9 @@ Ref import_marker(PyObject* module, Columns& columns, PyObject* node, PyObject* 
     if (!truthy(end_line.get())) end_line = start_line.dup();
     // Without an end offset the marker ends where it starts.
     Ref end_offset = get_attr(node, N.end_col_offset);
-    Ref end_column = truthy(end_offset.get()) ? editor_column_of(columns, node, end_line.get(), N.end_col_offset)
-                                              : start_column.dup();
+    Ref end_column = truthy(end_offset.get())
+                         ? editor_column_of(columns, node, end_line.get(), N.end_col_offset)
+                         : start_column.dup();
     Ref head = text("import '");
     Ref tail = text("' could not be resolved");
     Ref message = add(head.get(), name);
@@ -62,8 +63,8 @@ bool resolvable(PyObject* self, PyObject* name) {
     return truthy(call_method(self, N.m_can_resolve_import, {name}).get());
 }
 
-void check_node(PyObject* module, PyObject* self, Columns& columns, PyObject* node, PyObject* import_type,
-                PyObject* from_type, PyObject* diagnostics) {
+void check_node(PyObject* module, PyObject* self, Columns& columns, PyObject* node,
+                PyObject* import_type, PyObject* from_type, PyObject* diagnostics) {
     if (support::check(PyObject_IsInstance(node, import_type))) {
         Ref names = get_attr(node, N.names);
         for (Ref& alias : iterate(names.get())) {
@@ -96,7 +97,8 @@ Ref check_unresolved_imports_impl(PyObject* module, const ArgValues& a) {
             Ref import_type = get_attr(ast.get(), N.Import);
             Ref from_type = get_attr(ast.get(), N.ImportFrom);
             Ref ast_type = get_attr(ast.get(), N.AST);
-            if (!PyType_Check(ast_type.get())) support::raise(PyExc_TypeError, "ast.AST is not a class");
+            if (!PyType_Check(ast_type.get()))
+                support::raise(PyExc_TypeError, "ast.AST is not a class");
             auto* node_type = reinterpret_cast<PyTypeObject*>(ast_type.get());
 
             Columns columns(a[1]);
@@ -106,10 +108,12 @@ Ref check_unresolved_imports_impl(PyObject* module, const ArgValues& a) {
                 Ref node = std::move(todo.front());
                 todo.pop_front();
                 push_children(todo, node.get(), node_type);
-                check_node(module, self, columns, node.get(), import_type.get(), from_type.get(), diagnostics.get());
+                check_node(module, self, columns, node.get(), import_type.get(), from_type.get(),
+                           diagnostics.get());
             }
             Ref count = length(diagnostics.get());
-            lsp_log(module, LogLevel::Debug, "[LSP] Import check found %d unresolved imports", {count.get()});
+            lsp_log(module, LogLevel::Debug, "[LSP] Import check found %d unresolved imports",
+                    {count.get()});
             return 0;
         },
         [&](PyObject* e) {
@@ -130,7 +134,8 @@ Ref can_resolve_import_impl(PyObject* module, const ArgValues& a) {
         [&] {
             Ref sys = lookup_global(module, N.g_sys);
             Ref loaded = get_attr(sys.get(), N.modules);
-            if (support::check(PySequence_Contains(loaded.get(), name))) return support::boolean(true);
+            if (support::check(PySequence_Contains(loaded.get(), name)))
+                return support::boolean(true);
             Ref temp_dir = get_attr(self, N.a_temp_dir);
             if (temp_dir.get() != Py_None) {
                 Ref file_path = module_path_in(module, temp_dir.get(), name);
@@ -151,17 +156,21 @@ Ref can_resolve_import_impl(PyObject* module, const ArgValues& a) {
 }  // namespace
 
 const support::FunctionDef check_unresolved_imports_def{
-    "_check_unresolved_imports", "Lintora._check_unresolved_imports",
+    "_check_unresolved_imports",
+    "Lintora._check_unresolved_imports",
     "Error markers for the imports of the buffer that cannot be resolved.",
-    support::Signature("_check_unresolved_imports",
-                       {{"self"}, {"code", ArgType::Str}, {"module_name", ArgType::Str, Default::None}}),
+    support::Signature(
+        "_check_unresolved_imports",
+        {{"self"}, {"code", ArgType::Str}, {"module_name", ArgType::Str, Default::None}}),
     check_unresolved_imports_impl,
     {{"code", "str"}, {"module_name", "Optional[str]"}, {"return", "List[Dict[str, Any]]"}}};
 
 const support::FunctionDef can_resolve_import_def{
-    "_can_resolve_import", "Lintora._can_resolve_import",
+    "_can_resolve_import",
+    "Lintora._can_resolve_import",
     "Whether the kernel, the synced modules or the import system can find a module.",
-    support::Signature("_can_resolve_import", {{"self"}, {"module_name", ArgType::Str}}), can_resolve_import_impl,
+    support::Signature("_can_resolve_import", {{"self"}, {"module_name", ArgType::Str}}),
+    can_resolve_import_impl,
     {{"module_name", "str"}, {"return", "bool"}}};
 
 }  // namespace lintora

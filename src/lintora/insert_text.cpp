@@ -45,7 +45,8 @@ InsertText::InsertText(PyObject* code, PyObject* line, PyObject* column)
     : prefix_length_method_(support::intern("get_completion_prefix_length")) {
     // Without the word every item keeps its name, as if the check were not there.
     word_ = guard(
-        {PyExc_Exception}, [&] { return monaco_word_before(code, line, column); }, [](PyObject*) { return Ref(); });
+        {PyExc_Exception}, [&] { return monaco_word_before(code, line, column); },
+        [](PyObject*) { return Ref(); });
     if (word_) word_length_ = PyUnicode_GET_LENGTH(word_.get());
 }
 

@@ -21,7 +21,8 @@ bool is_stdlib_parse(PyObject* parse) {
     return parse == g_stdlib_parse;
 }
 
-LendTree::LendTree(PyObject* code, PyObject* tree) noexcept : outer_code_(t_code), outer_tree_(t_tree) {
+LendTree::LendTree(PyObject* code, PyObject* tree) noexcept
+    : outer_code_(t_code), outer_tree_(t_tree) {
     t_code = code;
     t_tree = tree;
 }

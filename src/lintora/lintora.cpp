@@ -38,9 +38,9 @@ Ref init_impl(PyObject* module, const ArgValues& a) {
     Ref pylsp = lookup_global(module, N.g_pylsp_available);
     Ref pyflakes = lookup_global(module, N.g_pyflakes_available);
     lsp_log(module, LogLevel::Info,
-        "[LSP] Lintora initialized (pylsp_available=%s, pyflakes_available=%s, temp_dir=%s, "
-        "python_server=%s, stubs=%s)",
-        {pylsp.get(), pyflakes.get(), temp_name.get(), server_path.get(), stubs_path.get()});
+            "[LSP] Lintora initialized (pylsp_available=%s, pyflakes_available=%s, temp_dir=%s, "
+            "python_server=%s, stubs=%s)",
+            {pylsp.get(), pyflakes.get(), temp_name.get(), server_path.get(), stubs_path.get()});
     return support::none();
 }
 
@@ -58,7 +58,8 @@ Ref cleanup_impl(PyObject* module, const ArgValues& a) {
                 return 0;
             },
             [&](PyObject* e) {
-                lsp_log(module, LogLevel::Warning, "[LSP] Failed to cleanup temporary directory: %s", {e});
+                lsp_log(module, LogLevel::Warning,
+                        "[LSP] Failed to cleanup temporary directory: %s", {e});
                 return 0;
             });
     } catch (const support::PyErrorSet&) {
@@ -85,8 +86,8 @@ Ref set_hover_mode_impl(PyObject* module, const ArgValues& a) {
     }
     if (Ref logger = logger_if_enabled(module, LogLevel::Warning)) {
         Ref current = get_attr(self, N.a_hover_mode);
-        Ref message = Ref::steal(PyUnicode_FromFormat("[LSP] Invalid hover mode '%U', keeping current: %S",
-                                                      mode, current.get()));
+        Ref message = Ref::steal(PyUnicode_FromFormat(
+            "[LSP] Invalid hover mode '%U', keeping current: %S", mode, current.get()));
         support::log_message(logger.get(), LogLevel::Warning, message.get());
     }
     return support::none();
@@ -106,10 +107,12 @@ Ref update_sys_paths_impl(PyObject* module, const ArgValues& a) {
             // Comparisons may run Python code that changes the list: re-check the bound each time.
             for (Py_ssize_t i = 0; i < PyList_GET_SIZE(new_paths); ++i) {
                 Ref p = Ref::steal(PyList_GetItemRef(new_paths, i));
-                if (!support::check(PySequence_Contains(added.get(), p.get()))) append(added.get(), p.get());
+                if (!support::check(PySequence_Contains(added.get(), p.get())))
+                    append(added.get(), p.get());
             }
             Ref temp_dir = get_attr(self, N.a_temp_dir);
-            Ref root = support::truthy(temp_dir.get()) ? get_attr(temp_dir.get(), N.name) : support::none();
+            Ref root = support::truthy(temp_dir.get()) ? get_attr(temp_dir.get(), N.name)
+                                                       : support::none();
             Ref jedi = lookup_global(module, N.g_jedi);
             Ref project = call_method(jedi.get(), N.Project, {},
                                       {{N.path, root.get()}, {N.added_sys_path, added.get()}});
@@ -118,7 +121,8 @@ Ref update_sys_paths_impl(PyObject* module, const ArgValues& a) {
             forget_completion_cache(module, self);
             Ref total = length(added.get());
             Ref given = length(new_paths);
-            lsp_log(module, LogLevel::Info,
+            lsp_log(
+                module, LogLevel::Info,
                 "[LSP] Updated jedi project with %d total paths (%d package paths, stubs path: %s)",
                 {total.get(), given.get(), stubs_path.get()});
             return 0;
@@ -132,35 +136,51 @@ Ref update_sys_paths_impl(PyObject* module, const ArgValues& a) {
 
 Ref set_workspace_impl(PyObject* module, const ArgValues& a) {
     set_attr(a[0], N.a_workspace_path, a[1]);
-    lsp_log(module, LogLevel::Info, "[LSP] Workspace path recorded: %s (using temp_dir for jedi.Project)", {a[1]});
+    lsp_log(module, LogLevel::Info,
+            "[LSP] Workspace path recorded: %s (using temp_dir for jedi.Project)", {a[1]});
     return support::none();
 }
 
 }  // namespace
 
 const support::FunctionDef init_def{
-    "__init__", "Lintora.__init__",
+    "__init__",
+    "Lintora.__init__",
     "Create the temporary module directory and the jedi project rooted in it.",
-    support::Signature("__init__", {{"self"}}), init_impl, {}};
+    support::Signature("__init__", {{"self"}}),
+    init_impl,
+    {}};
 
 const support::FunctionDef cleanup_def{
-    "cleanup", "Lintora.cleanup", "Remove the temporary module directory and everything in it.",
-    support::Signature("cleanup", {{"self"}}), cleanup_impl, {{"return", "None"}}};
+    "cleanup",
+    "Lintora.cleanup",
+    "Remove the temporary module directory and everything in it.",
+    support::Signature("cleanup", {{"self"}}),
+    cleanup_impl,
+    {{"return", "None"}}};
 
 const support::FunctionDef set_hover_mode_def{
-    "set_hover_mode", "Lintora.set_hover_mode", "Choose the hover presentation: 'compact' or 'detailed'.",
-    support::Signature("set_hover_mode", {{"self"}, {"mode", ArgType::Str}}), set_hover_mode_impl,
+    "set_hover_mode",
+    "Lintora.set_hover_mode",
+    "Choose the hover presentation: 'compact' or 'detailed'.",
+    support::Signature("set_hover_mode", {{"self"}, {"mode", ArgType::Str}}),
+    set_hover_mode_impl,
     {{"mode", "str"}, {"return", "None"}}};
 
 const support::FunctionDef update_sys_paths_def{
-    "update_sys_paths", "Lintora.update_sys_paths",
+    "update_sys_paths",
+    "Lintora.update_sys_paths",
     "Rebuild the jedi project with the stubs, this directory and the given package paths.",
-    support::Signature("update_sys_paths", {{"self"}, {"new_paths", ArgType::List}}), update_sys_paths_impl,
+    support::Signature("update_sys_paths", {{"self"}, {"new_paths", ArgType::List}}),
+    update_sys_paths_impl,
     {{"new_paths", "List[str]"}, {"return", "None"}}};
 
 const support::FunctionDef set_workspace_def{
-    "set_workspace", "Lintora.set_workspace", "Record the editor's workspace path.",
-    support::Signature("set_workspace", {{"self"}, {"workspace_path", ArgType::Str}}), set_workspace_impl,
+    "set_workspace",
+    "Lintora.set_workspace",
+    "Record the editor's workspace path.",
+    support::Signature("set_workspace", {{"self"}, {"workspace_path", ArgType::Str}}),
+    set_workspace_impl,
     {{"workspace_path", "str"}, {"return", "None"}}};
 
 }  // namespace lintora

@@ -38,11 +38,14 @@ void build(PyObject* module) {
 
     // `import importlib.util` binds the package `importlib`.
     const std::pair<const char*, const char*> standard[] = {
-        {"ast", "ast"}, {"importlib.util", "importlib"}, {"io", "io"},   {"logging", "logging"},
-        {"os", "os"},   {"re", "re"},                    {"sys", "sys"}, {"tempfile", "tempfile"},
+        {"ast", "ast"}, {"importlib.util", "importlib"},
+        {"io", "io"},   {"logging", "logging"},
+        {"os", "os"},   {"re", "re"},
+        {"sys", "sys"}, {"tempfile", "tempfile"},
     };
     for (const auto& [name, bound_as] : standard) support::bind_import(module, name, bound_as);
-    for (const char* name : {"Any", "Dict", "List", "Optional"}) support::bind_from(module, "typing", name);
+    for (const char* name : {"Any", "Dict", "List", "Optional"})
+        support::bind_from(module, "typing", name);
     support::bind_import(module, "jedi", "jedi");
 
     probe(module, "PYFLAKES_AVAILABLE", [&] {
@@ -56,7 +59,8 @@ void build(PyObject* module) {
         support::bind_from(module, "pylsp.workspace", "Document");
     });
 
-    Ref setup = support::import_from_relative(module, "logging_config", "setup_logging_subprocess", 2);
+    Ref setup =
+        support::import_from_relative(module, "logging_config", "setup_logging_subprocess", 2);
     set_global(module, "setup_logging_subprocess", setup.get());
     Ref get_logger = support::import_from_relative(module, "logging_config", "get_logger", 2);
     set_global(module, "get_logger", get_logger.get());
@@ -89,20 +93,35 @@ void build(PyObject* module) {
     Ref re = import_module("re");
     Ref pyflakes_pattern = compile(re.get(), R"(^(.+?):(\d+)(?::(\d+))?:\s*(.+)$)");
     set_global(module, "PYFLAKES_MESSAGE_PATTERN", pyflakes_pattern.get());
-    Ref alias_pattern =
-        compile(re.get(), R"(^\s*(import\s+[\w.]+\s+as(\s+\w*)?|from\s+[\w.]+\s+import\s+[\w.]+\s+as(\s+\w*)?)$)");
+    Ref alias_pattern = compile(
+        re.get(),
+        R"(^\s*(import\s+[\w.]+\s+as(\s+\w*)?|from\s+[\w.]+\s+import\s+[\w.]+\s+as(\s+\w*)?)$)");
     set_global(module, "IMPORT_ALIAS_PATTERN", alias_pattern.get());
 
-    std::vector<support::Member> members = support::methods(
-        module, {&init_def, &cleanup_def, &set_hover_mode_def, &update_sys_paths_def, &set_workspace_def,
-                 &sync_modules_def, &delete_module_def, &is_module_name_def, &get_completions_def,
-                 &get_word_prefix_def, &get_hover_def, &format_compact_hover_def, &get_type_description_def,
-                 &get_signature_help_def, &format_signature_def, &get_diagnostics_def, &run_pyflakes_def,
-                 &parse_pyflakes_message_def, &check_unresolved_imports_def, &can_resolve_import_def});
-    Ref cls = support::make_class(
-        module, "Lintora", nullptr,
-        "Editor code intelligence over jedi and pyflakes, against a private directory of the user's modules.",
-        std::move(members));
+    std::vector<support::Member> members = support::methods(module, {&init_def,
+                                                                     &cleanup_def,
+                                                                     &set_hover_mode_def,
+                                                                     &update_sys_paths_def,
+                                                                     &set_workspace_def,
+                                                                     &sync_modules_def,
+                                                                     &delete_module_def,
+                                                                     &is_module_name_def,
+                                                                     &get_completions_def,
+                                                                     &get_word_prefix_def,
+                                                                     &get_hover_def,
+                                                                     &format_compact_hover_def,
+                                                                     &get_type_description_def,
+                                                                     &get_signature_help_def,
+                                                                     &format_signature_def,
+                                                                     &get_diagnostics_def,
+                                                                     &run_pyflakes_def,
+                                                                     &parse_pyflakes_message_def,
+                                                                     &check_unresolved_imports_def,
+                                                                     &can_resolve_import_def});
+    Ref cls = support::make_class(module, "Lintora", nullptr,
+                                  "Editor code intelligence over jedi and pyflakes, against a "
+                                  "private directory of the user's modules.",
+                                  std::move(members));
     set_global(module, "Lintora", cls.get());
 }
 

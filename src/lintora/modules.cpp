@@ -10,7 +10,6 @@
 namespace lintora {
 namespace {
 
-
 bool contains_char(PyObject* text, Py_UCS4 ch) {
     const Py_ssize_t n = PyUnicode_GET_LENGTH(text);
     const Py_ssize_t at = PyUnicode_FindChar(text, ch, 0, n, 1);
@@ -20,25 +19,27 @@ bool contains_char(PyObject* text, Py_UCS4 ch) {
 
 // Raises ValueError when `name` (the module name as text) is not a plain file name.
 void refuse_unsafe_name(PyObject* module, PyObject* name) {
-    bool unsafe = PyUnicode_GET_LENGTH(name) == 0 || contains_char(name, '/') || contains_char(name, '\\') ||
-                  contains_char(name, 0);
+    bool unsafe = PyUnicode_GET_LENGTH(name) == 0 || contains_char(name, '/') ||
+                  contains_char(name, '\\') || contains_char(name, 0);
     if (!unsafe) {
         const Py_ssize_t n = PyUnicode_GET_LENGTH(name);
-        unsafe = (n >= 2 && PyUnicode_READ_CHAR(name, 0) == '.' && PyUnicode_READ_CHAR(name, 1) == '.') ||
+        unsafe = (n >= 2 && PyUnicode_READ_CHAR(name, 0) == '.' &&
+                  PyUnicode_READ_CHAR(name, 1) == '.') ||
                  (n == 1 && PyUnicode_READ_CHAR(name, 0) == '.');
     }
     if (!unsafe) {
         Ref os = lookup_global(module, N.g_os);
         Ref sep = get_attr(os.get(), N.sep);
         Ref os_path = get_attr(os.get(), N.path);
-        unsafe = support::str_contains(name, sep.get()) || truthy(call_method(os_path.get(), N.isabs, {name}).get());
+        unsafe = support::str_contains(name, sep.get()) ||
+                 truthy(call_method(os_path.get(), N.isabs, {name}).get());
     }
     if (unsafe) {
-        PyErr_Format(PyExc_ValueError, "module name %R does not name a file in the module directory", name);
+        PyErr_Format(PyExc_ValueError,
+                     "module name %R does not name a file in the module directory", name);
         support::throw_error();
     }
 }
-
 
 void write_file(PyObject* module, PyObject* file_path, PyObject* code) {
     Ref open = lookup_global(module, N.g_open);
@@ -60,7 +61,8 @@ Ref sync_modules_impl(PyObject* module, const ArgValues& a) {
     PyObject* modules = a[1];
     PyObject* dirty_files = a[2];
     Ref merged = Ref::steal(PyDict_Copy(modules));
-    if (dirty_files != Py_None && PyDict_GET_SIZE(dirty_files) > 0) check(PyDict_Update(merged.get(), dirty_files));
+    if (dirty_files != Py_None && PyDict_GET_SIZE(dirty_files) > 0)
+        check(PyDict_Update(merged.get(), dirty_files));
 
     // `merged` is private to this call, so its entries cannot change under the loop.
     Py_ssize_t pos = 0;
@@ -76,11 +78,13 @@ Ref sync_modules_impl(PyObject* module, const ArgValues& a) {
             [&] {
                 refuse_unsafe_name(module, name_text.get());
                 write_file(module, file_path.get(), code.get());
-                lsp_log(module, LogLevel::Debug, "[LSP] Synced module '%s' to %s", {module_name.get(), file_path.get()});
+                lsp_log(module, LogLevel::Debug, "[LSP] Synced module '%s' to %s",
+                        {module_name.get(), file_path.get()});
                 return 0;
             },
             [&](PyObject* e) {
-                lsp_log(module, LogLevel::Warning, "[LSP] Failed to sync module '%s': %s", {module_name.get(), e});
+                lsp_log(module, LogLevel::Warning, "[LSP] Failed to sync module '%s': %s",
+                        {module_name.get(), e});
                 return 0;
             });
     }
@@ -104,7 +108,8 @@ Ref delete_module_impl(PyObject* module, const ArgValues& a) {
             return 0;
         },
         [&](PyObject* e) {
-            lsp_log(module, LogLevel::Warning, "[LSP] Failed to delete module file '%s': %s", {module_name, e});
+            lsp_log(module, LogLevel::Warning, "[LSP] Failed to delete module file '%s': %s",
+                    {module_name, e});
             return 0;
         });
     return support::none();
@@ -117,7 +122,8 @@ Ref is_module_name_impl(PyObject* module, const ArgValues& a) {
     Ref os = lookup_global(module, N.g_os);
     Ref os_path = get_attr(os.get(), N.path);
     Ref sep = get_attr(os_path.get(), N.sep);
-    if (support::str_contains(path, sep.get()) || contains_char(path, '/') || contains_char(path, '\\')) {
+    if (support::str_contains(path, sep.get()) || contains_char(path, '/') ||
+        contains_char(path, '\\')) {
         return support::boolean(false);
     }
     const Py_UCS4 first = PyUnicode_READ_CHAR(path, 0);
@@ -128,21 +134,31 @@ Ref is_module_name_impl(PyObject* module, const ArgValues& a) {
 }  // namespace
 
 const support::FunctionDef sync_modules_def{
-    "sync_modules", "Lintora.sync_modules",
+    "sync_modules",
+    "Lintora.sync_modules",
     "Write each module (saved text, replaced by unsaved editor text) into the module directory.",
-    support::Signature("sync_modules",
-                       {{"self"}, {"modules", ArgType::Dict}, {"dirty_files", ArgType::Dict, Default::None}}),
+    support::Signature(
+        "sync_modules",
+        {{"self"}, {"modules", ArgType::Dict}, {"dirty_files", ArgType::Dict, Default::None}}),
     sync_modules_impl,
-    {{"modules", "Dict[str, str]"}, {"dirty_files", "Optional[Dict[str, str]]"}, {"return", "None"}}};
+    {{"modules", "Dict[str, str]"},
+     {"dirty_files", "Optional[Dict[str, str]]"},
+     {"return", "None"}}};
 
 const support::FunctionDef delete_module_def{
-    "delete_module", "Lintora.delete_module", "Remove a module's file from the module directory.",
-    support::Signature("delete_module", {{"self"}, {"module_name", ArgType::Str}}), delete_module_impl,
+    "delete_module",
+    "Lintora.delete_module",
+    "Remove a module's file from the module directory.",
+    support::Signature("delete_module", {{"self"}, {"module_name", ArgType::Str}}),
+    delete_module_impl,
     {{"module_name", "str"}, {"return", "None"}}};
 
 const support::FunctionDef is_module_name_def{
-    "_is_module_name", "Lintora._is_module_name", "Whether a request path is a bare module name.",
-    support::Signature("_is_module_name", {{"self"}, {"path", ArgType::Str}}), is_module_name_impl,
+    "_is_module_name",
+    "Lintora._is_module_name",
+    "Whether a request path is a bare module name.",
+    support::Signature("_is_module_name", {{"self"}, {"path", ArgType::Str}}),
+    is_module_name_impl,
     {{"path", "str"}, {"return", "bool"}}};
 
 Ref module_path(PyObject* module, PyObject* self, PyObject* name) {

@@ -60,7 +60,8 @@ support::Signature cursor_request_signature(const char* name) {
                                             {"path", ArgType::Str, Default::None},
                                             {"modules", ArgType::Dict, Default::None},
                                             {"dirty_files", ArgType::Dict, Default::None}};
-    static_assert(sizeof(params) / sizeof(params[0]) == cursor_arg::count, "cursor_arg names every parameter");
+    static_assert(sizeof(params) / sizeof(params[0]) == cursor_arg::count,
+                  "cursor_arg names every parameter");
     return support::Signature(name, params);
 }
 

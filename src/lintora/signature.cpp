@@ -67,25 +67,31 @@ Ref signature_body(PyObject* module, const ArgValues& a) {
     Ref sig_label = call_method(self, N.m_format_signature, {sig.get()});
     Ref docstring = guard(
         {PyExc_AttributeError, PyExc_TypeError},
-        [&] { return either(call_method(sig.get(), N.docstring, {}, {{N.raw, Py_True}}), N.s_empty); },
+        [&] {
+            return either(call_method(sig.get(), N.docstring, {}, {{N.raw, Py_True}}), N.s_empty);
+        },
         [](PyObject*) { return Ref::borrow(N.s_empty); });
     Ref raw_name = get_attr(sig.get(), N.name);
     Ref sig_name = truthy(raw_name.get()) ? raw_name.dup() : Ref::borrow(N.s_function);
     Ref label = add(sig_name.get(), sig_label.get());
-    Ref entry = make_dict({{N.k_label, label.get()}, {N.k_documentation, docstring.get()}, {N.k_parameters, params.get()}});
+    Ref entry = make_dict({{N.k_label, label.get()},
+                           {N.k_documentation, docstring.get()},
+                           {N.k_parameters, params.get()}});
     Ref active = get_attr(sig.get(), N.index);
     if (active.get() == Py_None) active = integer(0);
 
     Ref list = new_list();
     append(list.get(), entry.get());
     Ref response = signature_result(list.get(), active.get(), Py_None);
-    lsp_log(module, LogLevel::Debug, "[LSP] Signature help: %s, activeParam=%d", {raw_name.get(), active.get()});
+    lsp_log(module, LogLevel::Debug, "[LSP] Signature help: %s, activeParam=%d",
+            {raw_name.get(), active.get()});
     return response;
 }
 
 Ref get_signature_help_impl(PyObject* module, const ArgValues& a) {
-    lsp_log(module, LogLevel::Debug, "[LSP] Request: get_signature_help line=%d, column=%d, path=%s",
-        {a[cursor_arg::line], a[cursor_arg::column], a[cursor_arg::path]});
+    lsp_log(module, LogLevel::Debug,
+            "[LSP] Request: get_signature_help line=%d, column=%d, path=%s",
+            {a[cursor_arg::line], a[cursor_arg::column], a[cursor_arg::path]});
     return request_guard(
         module, "[LSP] Error in get_signature_help: %s", [&] { return signature_body(module, a); },
         [](PyObject* message) { return empty_result(message); });
@@ -100,7 +106,8 @@ Ref format_signature_impl(PyObject*, const ArgValues& a) {
         [&] {
             Ref full = call_method(signature, N.to_string, {});
             if (!PyUnicode_Check(full.get())) {
-                PyErr_Format(PyExc_TypeError, "to_string() returned %.200s, not str", Py_TYPE(full.get())->tp_name);
+                PyErr_Format(PyExc_TypeError, "to_string() returned %.200s, not str",
+                             Py_TYPE(full.get())->tp_name);
                 support::throw_error();
             }
             const Py_ssize_t n = PyUnicode_GET_LENGTH(full.get());
@@ -130,15 +137,19 @@ Ref format_signature_impl(PyObject*, const ArgValues& a) {
 }  // namespace
 
 const support::FunctionDef get_signature_help_def{
-    "get_signature_help", "Lintora.get_signature_help",
+    "get_signature_help",
+    "Lintora.get_signature_help",
     "Signature help for the call around the cursor, with the active parameter.",
     cursor_request_signature("get_signature_help"),
     get_signature_help_impl,
     cursor_request_annotations()};
 
 const support::FunctionDef format_signature_def{
-    "_format_signature", "Lintora._format_signature", "A jedi signature's parameter list from '(' on.",
-    support::Signature("_format_signature", {{"self"}, {"signature"}}), format_signature_impl,
+    "_format_signature",
+    "Lintora._format_signature",
+    "A jedi signature's parameter list from '(' on.",
+    support::Signature("_format_signature", {{"self"}, {"signature"}}),
+    format_signature_impl,
     {{"return", "str"}}};
 
 }  // namespace lintora

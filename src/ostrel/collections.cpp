@@ -2,10 +2,10 @@
 // collections that hold their decoded contents locally. Element access and every list or dict
 // operation work on the local copy and send nothing; attribute reads the local data cannot
 // answer, calls and release go through the shared operation functions.
+#include "ostrel/common.hpp"
 #include "ostrel/delegate.hpp"
 #include "ostrel/parts.hpp"
 #include "ostrel/proxy_methods.hpp"
-#include "ostrel/common.hpp"
 
 namespace ostrel {
 namespace {
@@ -34,7 +34,8 @@ Ref array_setattr_impl(PyObject*, const ArgValues&) {
 
 // A local key is answered from the local contents, before and regardless of the stamp.
 Ref dict_getattr_impl(PyObject* module, const ArgValues& a) {
-    if (support::check(PySequence_Contains(a[0], a[1]))) return Ref::steal(PyObject_GetItem(a[0], a[1]));
+    if (support::check(PySequence_Contains(a[0], a[1])))
+        return Ref::steal(PyObject_GetItem(a[0], a[1]));
     return delegate_getattr(module, a[0], a[1]);
 }
 
@@ -63,7 +64,8 @@ Ref dict_repr_impl(PyObject*, const ArgValues& a) {
     Ref keys_view = call_method(a[0], N.keys);
     Ref keys = Ref::steal(PySequence_List(keys_view.get()));
     Ref shown_keys = Ref::steal(PyObject_Format(keys.get(), C.empty_str));
-    return Ref::steal(PyUnicode_FromFormat("<OfficeJsDict id=%U keys=%U>", id.get(), shown_keys.get()));
+    return Ref::steal(
+        PyUnicode_FromFormat("<OfficeJsDict id=%U keys=%U>", id.get(), shown_keys.get()));
 }
 
 const support::Signature init_sig{"__init__", {Param{"self"}, Param{"object_id", ArgType::Int}}};
@@ -71,39 +73,44 @@ const support::Signature setattr_sig{"__setattr__",
                                      {Param{"self"}, Param{"name", ArgType::Str}, Param{"value"}}};
 const support::Signature repr_sig{"__repr__", {Param{"self"}}};
 
-const FunctionDef array_init_def{"__init__", "OfficeJsArray.__init__", nullptr, init_sig,
-                                 array_init_impl, {{"object_id", "int"}}};
-const FunctionDef array_setattr_def{"__setattr__", "OfficeJsArray.__setattr__", nullptr, setattr_sig,
-                                    array_setattr_impl, {{"name", "str"}}};
+const FunctionDef array_init_def{"__init__", "OfficeJsArray.__init__", nullptr,
+                                 init_sig,   array_init_impl,          {{"object_id", "int"}}};
+const FunctionDef array_setattr_def{"__setattr__", "OfficeJsArray.__setattr__", nullptr,
+                                    setattr_sig,   array_setattr_impl,          {{"name", "str"}}};
 const FunctionDef array_repr_def{"__repr__", "OfficeJsArray.__repr__", nullptr, repr_sig,
                                  array_repr_impl};
 
-const FunctionDef dict_init_def{"__init__", "OfficeJsDict.__init__", nullptr, init_sig, dict_init_impl,
-                                {{"object_id", "int"}}};
-const FunctionDef dict_getattr_def{"__getattr__", "OfficeJsDict.__getattr__", nullptr,
-                                   {"__getattr__", {Param{"self"}, Param{"name", ArgType::Str}}},
-                                   dict_getattr_impl, {{"name", "str"}}};
-const FunctionDef dict_setattr_def{"__setattr__", "OfficeJsDict.__setattr__", nullptr, setattr_sig,
-                                   dict_setattr_impl, {{"name", "str"}}};
-const FunctionDef dict_repr_def{"__repr__", "OfficeJsDict.__repr__", nullptr, repr_sig, dict_repr_impl};
+const FunctionDef dict_init_def{"__init__", "OfficeJsDict.__init__", nullptr,
+                                init_sig,   dict_init_impl,          {{"object_id", "int"}}};
+const FunctionDef dict_getattr_def{
+    "__getattr__",     "OfficeJsDict.__getattr__",
+    nullptr,           {"__getattr__", {Param{"self"}, Param{"name", ArgType::Str}}},
+    dict_getattr_impl, {{"name", "str"}}};
+const FunctionDef dict_setattr_def{"__setattr__", "OfficeJsDict.__setattr__", nullptr,
+                                   setattr_sig,   dict_setattr_impl,          {{"name", "str"}}};
+const FunctionDef dict_repr_def{"__repr__", "OfficeJsDict.__repr__", nullptr, repr_sig,
+                                dict_repr_impl};
 
-Ref one_base(PyTypeObject* base) { return Ref::steal(PyTuple_Pack(1, reinterpret_cast<PyObject*>(base))); }
+Ref one_base(PyTypeObject* base) {
+    return Ref::steal(PyTuple_Pack(1, reinterpret_cast<PyObject*>(base)));
+}
 
 }  // namespace
 
 Ref make_array_class(PyObject* module) {
-    std::vector<support::Member> m = support::methods(
-        module, {&array_init_def, &array_getattr_def, &array_setattr_def, &array_call_def, &array_del_def,
-                 &array_repr_def});
+    std::vector<support::Member> m =
+        support::methods(module, {&array_init_def, &array_getattr_def, &array_setattr_def,
+                                  &array_call_def, &array_del_def, &array_repr_def});
     Ref bases = one_base(&PyList_Type);
     return support::make_class(module, "OfficeJsArray", bases.get(),
-                               "Specialized proxy for arrays returned from Office.js.", std::move(m));
+                               "Specialized proxy for arrays returned from Office.js.",
+                               std::move(m));
 }
 
 Ref make_dict_class(PyObject* module) {
-    std::vector<support::Member> m = support::methods(
-        module, {&dict_init_def, &dict_getattr_def, &dict_setattr_def, &dict_call_def, &dict_del_def,
-                 &dict_repr_def});
+    std::vector<support::Member> m =
+        support::methods(module, {&dict_init_def, &dict_getattr_def, &dict_setattr_def,
+                                  &dict_call_def, &dict_del_def, &dict_repr_def});
     Ref bases = one_base(&PyDict_Type);
     return support::make_class(module, "OfficeJsDict", bases.get(),
                                "Specialized proxy for dictionaries returned from Office.js.",

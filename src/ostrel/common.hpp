@@ -17,17 +17,17 @@ namespace ostrel {
 
 using support::ArgType;
 using support::ArgValues;
-using support::Default;
-using support::FunctionDef;
-using support::Param;
 using support::call_method;
+using support::Default;
 using support::equals;
+using support::FunctionDef;
 using support::get_attr;
 using support::ignore_exception;
 using support::iterate;
 using support::lookup_global;
 using support::make_dict;
 using support::mapping_get;
+using support::Param;
 using support::Ref;
 using support::set_attr;
 using support::set_item;

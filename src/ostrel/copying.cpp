@@ -5,8 +5,8 @@
 // contents, and a deep copy is plain all the way down: a second proxy for the same remote id
 // would release the original's object when it is finalised. An object proxy has no contents of
 // its own to copy, so copying or pickling one is refused.
-#include "ostrel/parts.hpp"
 #include "ostrel/common.hpp"
+#include "ostrel/parts.hpp"
 #include "support/function.hpp"
 
 namespace ostrel {
@@ -18,7 +18,8 @@ PyObject* type_object(PyTypeObject* t) { return reinterpret_cast<PyObject*>(t); 
 Ref reduce_array_impl(PyObject*, const ArgValues& a) {
     Ref items = Ref::steal(PyObject_GetIter(a[0]));
     Ref no_args = Ref::steal(PyTuple_New(0));
-    return Ref::steal(PyTuple_Pack(4, type_object(&PyList_Type), no_args.get(), Py_None, items.get()));
+    return Ref::steal(
+        PyTuple_Pack(4, type_object(&PyList_Type), no_args.get(), Py_None, items.get()));
 }
 
 // (dict, (), None, None, the entries): rebuilt as a plain dict.
@@ -33,20 +34,21 @@ Ref reduce_dict_impl(PyObject*, const ArgValues& a) {
 
 // The reductor of an object proxy: copy, deepcopy and pickle all end here.
 Ref refuse_impl(PyObject*, const ArgValues& a) {
-    PyErr_Format(PyExc_TypeError,
-                 "cannot copy or pickle '%s' object: it is a handle to a live object in Excel, not a "
-                 "value, and a second handle would release that object when finalised; copy the "
-                 "values read through it instead",
-                 Py_TYPE(a[0])->tp_name);
+    PyErr_Format(
+        PyExc_TypeError,
+        "cannot copy or pickle '%s' object: it is a handle to a live object in Excel, not a "
+        "value, and a second handle would release that object when finalised; copy the "
+        "values read through it instead",
+        Py_TYPE(a[0])->tp_name);
     support::throw_error();
 }
 
-const FunctionDef reduce_array_def{"copy_array", nullptr, nullptr, {"copy_array", {Param{"proxy"}}},
-                                   reduce_array_impl};
-const FunctionDef reduce_dict_def{"copy_dict", nullptr, nullptr, {"copy_dict", {Param{"proxy"}}},
-                                  reduce_dict_impl};
-const FunctionDef refuse_def{"refuse_copy", nullptr, nullptr, {"refuse_copy", {Param{"proxy"}}},
-                             refuse_impl};
+const FunctionDef reduce_array_def{
+    "copy_array", nullptr, nullptr, {"copy_array", {Param{"proxy"}}}, reduce_array_impl};
+const FunctionDef reduce_dict_def{
+    "copy_dict", nullptr, nullptr, {"copy_dict", {Param{"proxy"}}}, reduce_dict_impl};
+const FunctionDef refuse_def{
+    "refuse_copy", nullptr, nullptr, {"refuse_copy", {Param{"proxy"}}}, refuse_impl};
 
 }  // namespace
 

@@ -18,8 +18,8 @@
 // registry's copy and its entries. Allocating cannot run Python code either: CPython 3.12 and
 // later run the cyclic garbage collector only at the eval breaker, between bytecodes, never
 // inside an allocation, so no finaliser runs under either lock.
-#include "ostrel/parts.hpp"
 #include "ostrel/common.hpp"
+#include "ostrel/parts.hpp"
 #include "support/function.hpp"
 
 namespace ostrel {
@@ -68,7 +68,8 @@ Ref stored_id(PyObject* self, PyObject* rid) {
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(stored.get()); ++i) {
         PyObject* key = PyList_GET_ITEM(stored.get(), i);  // kept alive by `stored`
         if (key == rid) return Ref::borrow(key);
-        if (PyObject_Hash(key) == hash && support::check(PyObject_RichCompareBool(key, rid, Py_EQ))) {
+        if (PyObject_Hash(key) == hash &&
+            support::check(PyObject_RichCompareBool(key, rid, Py_EQ))) {
             return Ref::borrow(key);
         }
     }
@@ -164,7 +165,8 @@ bool is_attribute_read(PyObject* req) {
         Ref text = Ref::steal(PyUnicode_FromString("Timed out waiting for Office.js response"));
         support::raise_in_context(PyExc_TimeoutError, text.get(), err.get());
     }
-    if (from_wait && attribute_read && Py_IS_TYPE(err.get(), reinterpret_cast<PyTypeObject*>(PyExc_RuntimeError))) {
+    if (from_wait && attribute_read &&
+        Py_IS_TYPE(err.get(), reinterpret_cast<PyTypeObject*>(PyExc_RuntimeError))) {
         Ref args = Ref::steal(PyException_GetArgs(err.get()));
         Ref exc = Ref::steal(PyObject_Call(C.attribute_error, args.get(), nullptr));
         Ref context = Ref::steal_or_null(PyException_GetContext(err.get()));
@@ -179,7 +181,8 @@ Ref send_request_sync_impl(PyObject*, const ArgValues& a) {
     PyObject* self = a[0];
     PyObject* req = a[1];
     Ref handler = get_attr(self, N._send_handler);
-    if (!support::truthy(handler.get())) support::raise(PyExc_RuntimeError, "No send handler registered");
+    if (!support::truthy(handler.get()))
+        support::raise(PyExc_RuntimeError, "No send handler registered");
 
     const bool attribute_read = is_attribute_read(req);
     Ref rid = new_hex_id();
@@ -190,7 +193,8 @@ Ref send_request_sync_impl(PyObject*, const ArgValues& a) {
     {
         Ref lock = get_attr(self, N._waiters_lock);
         Ref waiters = get_attr(self, N.waiters);
-        on_table(lock.get(), waiters.get(), [&] { set_item(waiters.get(), rid.get(), future.get()); });
+        on_table(lock.get(), waiters.get(),
+                 [&] { set_item(waiters.get(), rid.get(), future.get()); });
     }
 
     try {
@@ -282,8 +286,9 @@ Ref reset_impl(PyObject* module, const ArgValues& a) {
 // "pyfunc_<first 8 characters of the context id>_<number>".
 constexpr Py_ssize_t kIdPrefixLength = 8;
 Ref callable_id(PyObject* guid, PyObject* number) {
-    Ref prefix = PyUnicode_CheckExact(guid) ? Ref::steal(PyUnicode_Substring(guid, 0, kIdPrefixLength))
-                                            : Ref::steal(PySequence_GetSlice(guid, 0, kIdPrefixLength));
+    Ref prefix = PyUnicode_CheckExact(guid)
+                     ? Ref::steal(PyUnicode_Substring(guid, 0, kIdPrefixLength))
+                     : Ref::steal(PySequence_GetSlice(guid, 0, kIdPrefixLength));
     return Ref::steal(PyUnicode_FromFormat("pyfunc_%S_%S", prefix.get(), number));
 }
 
@@ -356,35 +361,41 @@ Ref unregister_callable_impl(PyObject*, const ArgValues& a) {
     Ref lock = get_attr(a[0], N._callable_lock);
     Ref registry = get_attr(a[0], N._callable_registry);
     Ref popped;  // released after the lock
-    on_table(lock.get(), registry.get(), [&] { popped = support::mapping_pop(registry.get(), a[1]); });
+    on_table(lock.get(), registry.get(),
+             [&] { popped = support::mapping_pop(registry.get(), a[1]); });
     popped.reset();
     return support::none();
 }
 
-const FunctionDef init_def{"__init__", "Messaging.__init__", "__init__(self)",
-                           {"__init__", {Param{"self"}}}, init_impl};
+const FunctionDef init_def{
+    "__init__", "Messaging.__init__", "__init__(self)", {"__init__", {Param{"self"}}}, init_impl};
 
 const FunctionDef set_send_handler_def{
-    "set_send_handler", "Messaging.set_send_handler",
+    "set_send_handler",
+    "Messaging.set_send_handler",
     "set_send_handler(self, handler)\n\n"
     "Register a callback used to send messages to the add-in.\n\n"
     "The handler should be a callable that takes a dict (the message payload)\n"
     "and sends it appropriately (e.g., via WebSocket through the Business Layer).",
-    {"set_send_handler", {Param{"self"}, Param{"handler"}}}, set_send_handler_impl};
+    {"set_send_handler", {Param{"self"}, Param{"handler"}}},
+    set_send_handler_impl};
 
 const FunctionDef on_message_def{
-    "on_message", "Messaging.on_message",
+    "on_message",
+    "Messaging.on_message",
     "on_message(self, message: Dict[str, Any])\n\n"
     "Handle an incoming response message from the add-in.\n\n"
     "This method is called by the kernel when it receives an excel_response\n"
     "message. It resolves the pending future for the corresponding request.\n\n"
     "Threading Note: This method is typically called from the listener thread.\n"
     "The _waiters_lock ensures thread-safe access to the waiters dict.",
-    {"on_message", {Param{"self"}, Param{"message", ArgType::Dict}}}, on_message_impl,
+    {"on_message", {Param{"self"}, Param{"message", ArgType::Dict}}},
+    on_message_impl,
     {{"message", "Dict[str, Any]"}}};
 
 const FunctionDef send_request_sync_def{
-    "send_request_sync", "Messaging.send_request_sync",
+    "send_request_sync",
+    "Messaging.send_request_sync",
     "send_request_sync(self, req: Dict[str, Any], timeout: float = 30.0)\n\n"
     "Send a request and wait synchronously for the response.\n\n"
     "This creates a thread-safe Future, calls the send handler, and blocks\n"
@@ -393,21 +404,25 @@ const FunctionDef send_request_sync_def{
     "the calling thread using concurrent.futures.Future.result(), but releases\n"
     "the GIL so the listener thread can continue processing messages.",
     {"send_request_sync",
-     {Param{"self"}, Param{"req", ArgType::Dict}, Param{"timeout", ArgType::Float, Default::Value, 30.0}}},
+     {Param{"self"}, Param{"req", ArgType::Dict},
+      Param{"timeout", ArgType::Float, Default::Value, 30.0}}},
     send_request_sync_impl,
     {{"req", "Dict[str, Any]"}, {"timeout", "float"}}};
 
 const FunctionDef reset_def{
-    "reset", "Messaging.reset",
+    "reset",
+    "Messaging.reset",
     "reset(self)\n\n"
     "Reset the messaging state (e.g., when the connection is closed).\n\n"
     "Cancels all pending futures and generates a new GUID.\n\n"
     "Threading Note: This method should be called from the listener thread\n"
     "during disconnect/reconnect. The locks ensure thread-safe cleanup.",
-    {"reset", {Param{"self"}}}, reset_impl};
+    {"reset", {Param{"self"}}},
+    reset_impl};
 
 const FunctionDef register_callable_def{
-    "register_callable", "Messaging.register_callable",
+    "register_callable",
+    "Messaging.register_callable",
     "register_callable(self, callable_obj: Any) -> str\n\n"
     "Register a Python callable and return its ID.\n\n"
     "Args:\n"
@@ -420,11 +435,13 @@ const FunctionDef register_callable_def{
     "    \n"
     "Threading Note: This method is thread-safe due to _callable_lock.\n"
     "Can be called from any thread (worker or listener).",
-    {"register_callable", {Param{"self"}, Param{"callable_obj"}}}, register_callable_impl,
+    {"register_callable", {Param{"self"}, Param{"callable_obj"}}},
+    register_callable_impl,
     {{"callable_obj", "Any"}, {"return", "str"}}};
 
 const FunctionDef get_callable_def{
-    "get_callable", "Messaging.get_callable",
+    "get_callable",
+    "Messaging.get_callable",
     "get_callable(self, callable_id: str) -> Any\n\n"
     "Retrieve a registered callable by its ID.\n\n"
     "Args:\n"
@@ -434,11 +451,13 @@ const FunctionDef get_callable_def{
     "    \n"
     "Threading Note: This method is thread-safe due to _callable_lock.\n"
     "Can be called from any thread (worker or listener).",
-    {"get_callable", {Param{"self"}, Param{"callable_id", ArgType::Str}}}, get_callable_impl,
+    {"get_callable", {Param{"self"}, Param{"callable_id", ArgType::Str}}},
+    get_callable_impl,
     {{"callable_id", "str"}, {"return", "Any"}}};
 
 const FunctionDef unregister_callable_def{
-    "unregister_callable", "Messaging.unregister_callable",
+    "unregister_callable",
+    "Messaging.unregister_callable",
     "unregister_callable(self, callable_id: str)\n\n"
     "Remove a callable from the registry.\n\n"
     "Args:\n"
@@ -447,7 +466,8 @@ const FunctionDef unregister_callable_def{
     "Threading Note: This method is thread-safe due to _callable_lock.\n"
     "Can be called from any thread (worker or listener).",
     {"unregister_callable", {Param{"self"}, Param{"callable_id", ArgType::Str}}},
-    unregister_callable_impl, {{"callable_id", "str"}}};
+    unregister_callable_impl,
+    {{"callable_id", "str"}}};
 
 const char* const kDoc =
     "\n    Handles messaging for the Python-Excel bridge.\n\n"
@@ -459,7 +479,8 @@ const char* const kDoc =
     "    This class is designed to be thread-safe for use in multi-threaded environments:\n"
     "    - waiters dict: Protected by _waiters_lock (threading.Lock)\n"
     "    - callable_registry: Protected by _callable_lock (threading.Lock)\n"
-    "    - send_request_sync(): Can be called from worker threads, blocks using concurrent.futures.Future\n"
+    "    - send_request_sync(): Can be called from worker threads, blocks using "
+    "concurrent.futures.Future\n"
     "    - on_message(): Can be called from listener thread to resolve pending futures\n"
     "    ";
 
@@ -467,8 +488,8 @@ const char* const kDoc =
 
 Ref make_messaging_class(PyObject* module) {
     std::vector<support::Member> m = support::methods(
-        module, {&init_def, &set_send_handler_def, &on_message_def, &send_request_sync_def, &reset_def,
-                 &register_callable_def, &get_callable_def, &unregister_callable_def});
+        module, {&init_def, &set_send_handler_def, &on_message_def, &send_request_sync_def,
+                 &reset_def, &register_callable_def, &get_callable_def, &unregister_callable_def});
     return support::make_class(module, "Messaging", nullptr, kDoc, std::move(m));
 }
 

@@ -1,7 +1,7 @@
 // Entry point of the Excel object bridge: builds the module's globals in their fixed order.
+#include "ostrel/common.hpp"
 #include "ostrel/parts.hpp"
 #include "ostrel/state.hpp"
-#include "ostrel/common.hpp"
 #include "support/module_guard.hpp"
 
 namespace ostrel {
@@ -56,9 +56,9 @@ void build(PyObject* module) {
     Ref messaging_class = make_messaging_class(module);
     support::set_global(module, "Messaging", messaging_class.get());
     add_operations(module);
-    Ref names = Ref::steal(Py_BuildValue("[ssssssssss]", "_cw__getattr__", "_cw__getitem__",
-                                         "_cw__setattr__", "_cw__call__", "_cw__del__", "__getattr__",
-                                         "__getitem__", "__setattr__", "__call__", "__del__"));
+    Ref names = Ref::steal(Py_BuildValue(
+        "[ssssssssss]", "_cw__getattr__", "_cw__getitem__", "_cw__setattr__", "_cw__call__",
+        "_cw__del__", "__getattr__", "__getitem__", "__setattr__", "__call__", "__del__"));
     support::set_global(module, "_internal_officejs_names", names.get());
     Ref object_class = make_object_class(module);
     support::set_global(module, "OfficeJsObject", object_class.get());

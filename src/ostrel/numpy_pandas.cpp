@@ -60,7 +60,8 @@ Ref array_items(PyObject* array) {
 }
 
 Ref frame_rows(PyObject* value) {
-    Ref frame = support::is_instance(value, C.pd_Series) ? call_method(value, N.to_frame) : Ref::borrow(value);
+    Ref frame = support::is_instance(value, C.pd_Series) ? call_method(value, N.to_frame)
+                                                         : Ref::borrow(value);
     Ref columns = get_attr(frame.get(), N.columns);
     Ref header = call_method(columns.get(), N.tolist);
     Ref rows = Ref::steal(PyList_New(0));
@@ -71,7 +72,8 @@ Ref frame_rows(PyObject* value) {
         // Only a frame whose every column is datetime-like (or timedelta-like) gives numpy
         // datetime values here; mixed frames already give pandas' own objects, and those keep
         // the instant at any precision.
-        Ref objects = call_method(frame.get(), N.astype, {reinterpret_cast<PyObject*>(&PyBaseObject_Type)});
+        Ref objects =
+            call_method(frame.get(), N.astype, {reinterpret_cast<PyObject*>(&PyBaseObject_Type)});
         values = get_attr(objects.get(), N.values);
         kind = 'O';
     }

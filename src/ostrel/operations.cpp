@@ -2,9 +2,9 @@
 // (GETITEM), attribute write (SET), call (CALL) and release (DEL). Each takes the proxy as its
 // first argument and needs only its internal attributes, so every proxy class shares them; the
 // special methods find them by name at each call.
+#include "ostrel/common.hpp"
 #include "ostrel/parts.hpp"
 #include "ostrel/serializer.hpp"
-#include "ostrel/common.hpp"
 #include "support/function.hpp"
 
 namespace ostrel {
@@ -67,13 +67,14 @@ bool is_dunder(PyObject* name) {
 Ref getattr_impl(PyObject* module, const ArgValues& a) {
     PyObject* self = a[0];
     PyObject* name = a[1];
-    if (str_in(name, {N._internal_id, N._internal_typeName, N._msg_guid, N._typ, N._internal_cache})) {
+    if (str_in(name,
+               {N._internal_id, N._internal_typeName, N._msg_guid, N._typ, N._internal_cache})) {
         return Ref::steal(PyObject_GenericGetAttr(self, name));
     }
     if (is_dunder(name)) {
         // Refused here, as for any object without it: a probe must not cost a round trip.
-        PyErr_Format(PyExc_AttributeError, "'%.100s' object has no attribute '%U'", Py_TYPE(self)->tp_name,
-                     name);
+        PyErr_Format(PyExc_AttributeError, "'%.100s' object has no attribute '%U'",
+                     Py_TYPE(self)->tp_name, name);
         support::throw_error();
     }
     check_stamp(module, self);
@@ -174,8 +175,10 @@ Ref call_impl(PyObject* module, const ArgValues& a) {
         }
     }
     Ref caller = get_attr(self, N._internal_id);
-    Ref body = make_dict(
-        {{N.method, N.CALL}, {N.name, N.__call__}, {N.args, records.get()}, {N.caller, caller.get()}});
+    Ref body = make_dict({{N.method, N.CALL},
+                          {N.name, N.__call__},
+                          {N.args, records.get()},
+                          {N.caller, caller.get()}});
     Ref response = send(module, body.get());
     check_ok(response.get(), PyExc_RuntimeError,
              [] { return Ref::steal(PyUnicode_FromString("CALL failed")); });
@@ -191,18 +194,26 @@ Ref del_impl(PyObject* module, const ArgValues& a) {
     return support::none();
 }
 
-const FunctionDef getattr_def{"_cw__getattr__", nullptr, nullptr,
-                              {"_cw__getattr__", {Param{"self"}, Param{"name", ArgType::Str}}},
-                              getattr_impl, {{"name", "str"}}};
-const FunctionDef getitem_def{"_cw__getitem__", nullptr, nullptr,
-                              {"_cw__getitem__", {Param{"self"}, Param{"index"}}}, getitem_impl};
+const FunctionDef getattr_def{
+    "_cw__getattr__", nullptr,
+    nullptr,          {"_cw__getattr__", {Param{"self"}, Param{"name", ArgType::Str}}},
+    getattr_impl,     {{"name", "str"}}};
+const FunctionDef getitem_def{"_cw__getitem__",
+                              nullptr,
+                              nullptr,
+                              {"_cw__getitem__", {Param{"self"}, Param{"index"}}},
+                              getitem_impl};
 const FunctionDef setattr_def{
-    "_cw__setattr__", nullptr, nullptr,
-    {"_cw__setattr__", {Param{"self"}, Param{"name", ArgType::Str}, Param{"value"}}}, setattr_impl,
+    "_cw__setattr__",
+    nullptr,
+    nullptr,
+    {"_cw__setattr__", {Param{"self"}, Param{"name", ArgType::Str}, Param{"value"}}},
+    setattr_impl,
     {{"name", "str"}}};
-const FunctionDef call_def{"_cw__call__", nullptr, nullptr,
-                           {"_cw__call__", {Param{"self"}}, true, true}, call_impl};
-const FunctionDef del_def{"_cw__del__", nullptr, nullptr, {"_cw__del__", {Param{"self"}}}, del_impl};
+const FunctionDef call_def{
+    "_cw__call__", nullptr, nullptr, {"_cw__call__", {Param{"self"}}, true, true}, call_impl};
+const FunctionDef del_def{
+    "_cw__del__", nullptr, nullptr, {"_cw__del__", {Param{"self"}}}, del_impl};
 
 }  // namespace
 

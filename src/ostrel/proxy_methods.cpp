@@ -3,13 +3,15 @@
 
 #include <vector>
 
-#include "ostrel/delegate.hpp"
 #include "ostrel/common.hpp"
+#include "ostrel/delegate.hpp"
 
 namespace ostrel {
 namespace {
 
-Ref getattr_impl(PyObject* module, const ArgValues& a) { return delegate_getattr(module, a[0], a[1]); }
+Ref getattr_impl(PyObject* module, const ArgValues& a) {
+    return delegate_getattr(module, a[0], a[1]);
+}
 
 Ref call_impl(PyObject* module, const ArgValues& a) {
     PyObject* positional = a.varargs();
@@ -53,13 +55,17 @@ Ref delegate_getattr(PyObject* module, PyObject* self, PyObject* name) {
     return delegate(module, N._cw__getattr__, args, 2);
 }
 
-const FunctionDef object_getattr_def{"__getattr__", "OfficeJsObject.__getattr__", nullptr, getattr_sig,
-                                     getattr_impl, {{"name", "str"}}};
-const FunctionDef object_call_def{"__call__", "OfficeJsObject.__call__", nullptr, call_sig, call_impl};
+const FunctionDef object_getattr_def{"__getattr__", "OfficeJsObject.__getattr__",
+                                     nullptr,       getattr_sig,
+                                     getattr_impl,  {{"name", "str"}}};
+const FunctionDef object_call_def{"__call__", "OfficeJsObject.__call__", nullptr, call_sig,
+                                  call_impl};
 const FunctionDef object_del_def{"__del__", "OfficeJsObject.__del__", nullptr, del_sig, del_impl};
-const FunctionDef array_getattr_def{"__getattr__", "OfficeJsArray.__getattr__", nullptr, getattr_sig,
-                                    getattr_impl, {{"name", "str"}}};
-const FunctionDef array_call_def{"__call__", "OfficeJsArray.__call__", nullptr, call_sig, call_impl};
+const FunctionDef array_getattr_def{"__getattr__", "OfficeJsArray.__getattr__",
+                                    nullptr,       getattr_sig,
+                                    getattr_impl,  {{"name", "str"}}};
+const FunctionDef array_call_def{"__call__", "OfficeJsArray.__call__", nullptr, call_sig,
+                                 call_impl};
 const FunctionDef array_del_def{"__del__", "OfficeJsArray.__del__", nullptr, del_sig, del_impl};
 const FunctionDef dict_call_def{"__call__", "OfficeJsDict.__call__", nullptr, call_sig, call_impl};
 const FunctionDef dict_del_def{"__del__", "OfficeJsDict.__del__", nullptr, del_sig, del_impl};

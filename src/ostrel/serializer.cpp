@@ -7,10 +7,10 @@
 // call is made directly, without argument parsing.
 #include "ostrel/serializer.hpp"
 
+#include "ostrel/common.hpp"
 #include "ostrel/nesting.hpp"
 #include "ostrel/numpy_pandas.hpp"
 #include "ostrel/parts.hpp"
-#include "ostrel/common.hpp"
 #include "support/args.hpp"
 #include "support/function.hpp"
 
@@ -139,7 +139,8 @@ Ref encode_date(PyObject* value) {
         if (support::truthy(tz.get())) v = call_method(value, N.astimezone, {C.utc});
     }
     Ref text;
-    if (support::is_instance(v.get(), C.np_datetime64) && !support::is_instance(v.get(), C.dt_date)) {
+    if (support::is_instance(v.get(), C.np_datetime64) &&
+        !support::is_instance(v.get(), C.dt_date)) {
         // numpy's own text of the value: ISO 8601 at the value's own unit (so it round-trips
         // the instant, down to nanoseconds), without an offset.
         text = Ref::steal(PyObject_Str(v.get()));
@@ -171,10 +172,12 @@ Ref encode_other(PyObject* module, PyObject* value) {
     }
     if (support::is_instance(value, &PyUnicode_Type)) return wire(N.String, value, false);
     if (support::is_instance(value, C.dt_datetime) || support::is_instance(value, C.dt_date) ||
-        support::is_instance(value, C.pd_Timestamp) || support::is_instance(value, C.np_datetime64)) {
+        support::is_instance(value, C.pd_Timestamp) ||
+        support::is_instance(value, C.np_datetime64)) {
         return encode_date(value);
     }
-    if (support::is_instance(value, &PyBytes_Type) || support::is_instance(value, &PyByteArray_Type) ||
+    if (support::is_instance(value, &PyBytes_Type) ||
+        support::is_instance(value, &PyByteArray_Type) ||
         support::is_instance(value, &PyMemoryView_Type)) {
         return encode_bytes(value);
     }
@@ -199,7 +202,8 @@ Ref encode_other(PyObject* module, PyObject* value) {
     // numpy values that no rule above takes: arrays, and the integer and floating scalars that
     // are no int or float subclass (a timedelta64 is a numpy integer, but no number to a sheet).
     if (support::is_instance(value, C.np_ndarray)) return encode_ndarray(module, value);
-    if (support::is_instance(value, C.np_integer) && !support::is_instance(value, C.np_timedelta64)) {
+    if (support::is_instance(value, C.np_integer) &&
+        !support::is_instance(value, C.np_timedelta64)) {
         Ref n = Ref::steal(PyNumber_Long(value));
         return wire(N.Int, n.get(), false);
     }
@@ -283,10 +287,10 @@ enum class Tag { Null, Bool, Int, Float, String, Date, Bytes, Array, Dict, Other
 // told apart by identity first; anything else (a str built elsewhere, a str subclass, an object
 // that equals a tag) is compared with ==.
 Tag classify(PyObject* t) {
-    static const std::pair<PyObject* Names::*, Tag> tags[] = {
-        {&Names::Null, Tag::Null},     {&Names::Bool, Tag::Bool},   {&Names::Int, Tag::Int},
-        {&Names::Float, Tag::Float},   {&Names::String, Tag::String}, {&Names::Date, Tag::Date},
-        {&Names::Bytes, Tag::Bytes},   {&Names::Array, Tag::Array}, {&Names::Dict, Tag::Dict}};
+    static const std::pair<PyObject * Names::*, Tag> tags[] = {
+        {&Names::Null, Tag::Null},   {&Names::Bool, Tag::Bool},     {&Names::Int, Tag::Int},
+        {&Names::Float, Tag::Float}, {&Names::String, Tag::String}, {&Names::Date, Tag::Date},
+        {&Names::Bytes, Tag::Bytes}, {&Names::Array, Tag::Array},   {&Names::Dict, Tag::Dict}};
     for (const auto& entry : tags) {
         if (t == N.*entry.first) return entry.second;
     }
@@ -353,19 +357,23 @@ Ref to_wire_impl(PyObject* module, const ArgValues& a) { return encode(module, a
 Ref from_wire_impl(PyObject* module, const ArgValues& a) { return decode(module, a[0]); }
 
 const FunctionDef to_wire_def{
-    "to_wire", "Serializer.to_wire",
+    "to_wire",
+    "Serializer.to_wire",
     "Serialize a Python value to wire format for transmission.\n\n"
     "Supports: None, bool, int, float, str, datetime, bytes, list, dict,\n"
     "and OfficeJsObject wrappers.",
-    {"to_wire", {Param{"value"}}}, to_wire_impl,
+    {"to_wire", {Param{"value"}}},
+    to_wire_impl,
     {{"value", "Any"}, {"return", "Dict[str, Any]"}}};
 
 const FunctionDef from_wire_def{
-    "from_wire", "Serializer.from_wire",
+    "from_wire",
+    "Serializer.from_wire",
     "Deserialize a wire format value back to Python.\n\n"
     "Handles: Null, Bool, Int, Float, String, Date, Bytes, Array, Dict,\n"
     "and special OfficeJs object references.",
-    {"from_wire", {Param{"wire", ArgType::Dict}}}, from_wire_impl,
+    {"from_wire", {Param{"wire", ArgType::Dict}}},
+    from_wire_impl,
     {{"wire", "Dict[str, Any]"}, {"return", "Any"}}};
 
 }  // namespace

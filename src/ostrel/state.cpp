@@ -17,7 +17,8 @@ void keep(PyObject*& slot, support::Ref value) { slot = value.release(); }
 // `class OfficeJsAttributeError(AttributeError, RuntimeError)`, shown in tracebacks under the
 // module's short name.
 support::Ref make_attribute_error() {
-    support::Ref bases = support::Ref::steal(PyTuple_Pack(2, PyExc_AttributeError, PyExc_RuntimeError));
+    support::Ref bases =
+        support::Ref::steal(PyTuple_Pack(2, PyExc_AttributeError, PyExc_RuntimeError));
     return support::Ref::steal(PyErr_NewExceptionWithDoc(
         "ostrel.OfficeJsAttributeError",
         "An attribute that the add-in does not have (or would not read) on an Office.js proxy.\n\n"
@@ -70,13 +71,13 @@ void init_cache(PyObject* module) {
 
 void forget_state() {
     // Interned names stay: they carry no state of the failed attempt.
-    PyObject** slots[] = {&C.np_bool,       &C.dt_datetime,   &C.dt_date,     &C.pd_Timestamp,
-                          &C.np_datetime64, &C.pd_Series,     &C.pd_DataFrame, &C.utc,
-                          &C.fromisoformat, &C.b64encode,     &C.b64decode,   &C.empty_bytes,
-                          &C.empty_str,     &C.uuid4,         &C.Future,      &C.TimeoutError,
-                          &C.new_lock,      &C.timeout_kwnames, &C.to_wire_fn, &C.from_wire_fn,
-                          &C.attribute_error, &C.np_ndarray, &C.np_generic,  &C.np_integer,
-                          &C.np_floating,   &C.np_timedelta64, &C.pd_NA,      &C.pd_NaT,
+    PyObject** slots[] = {&C.np_bool,         &C.dt_datetime,     &C.dt_date,      &C.pd_Timestamp,
+                          &C.np_datetime64,   &C.pd_Series,       &C.pd_DataFrame, &C.utc,
+                          &C.fromisoformat,   &C.b64encode,       &C.b64decode,    &C.empty_bytes,
+                          &C.empty_str,       &C.uuid4,           &C.Future,       &C.TimeoutError,
+                          &C.new_lock,        &C.timeout_kwnames, &C.to_wire_fn,   &C.from_wire_fn,
+                          &C.attribute_error, &C.np_ndarray,      &C.np_generic,   &C.np_integer,
+                          &C.np_floating,     &C.np_timedelta64,  &C.pd_NA,        &C.pd_NaT,
                           &C.pd_isna};
     for (PyObject** slot : slots) Py_CLEAR(*slot);
 }

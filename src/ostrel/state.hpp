@@ -13,6 +13,7 @@
 namespace ostrel {
 
 // Interned strings (see support/names.hpp).
+// clang-format off
 #define OSTREL_NAMES(X)                                                                           \
     /* wire values */                                                                             \
     X(type, "type") X(value, "value") X(isSpec, "isSpec") X(id, "id")                             \
@@ -57,6 +58,7 @@ namespace ostrel {
     /* proxy kinds */                                                                             \
     X(officejs_object, "officejs_object") X(officejs_array, "officejs_array")                     \
     X(officejs_dict, "officejs_dict")
+// clang-format on
 
 SUPPORT_NAME_TABLE(Names, OSTREL_NAMES)
 
@@ -86,9 +88,9 @@ struct Cache {
     PyObject* empty_bytes = nullptr;
     PyObject* empty_str = nullptr;
     PyObject* uuid4 = nullptr;
-    PyObject* Future = nullptr;      // concurrent.futures.Future
-    PyObject* TimeoutError = nullptr;  // concurrent.futures.TimeoutError (the builtin)
-    PyObject* new_lock = nullptr;    // threading.Lock
+    PyObject* Future = nullptr;           // concurrent.futures.Future
+    PyObject* TimeoutError = nullptr;     // concurrent.futures.TimeoutError (the builtin)
+    PyObject* new_lock = nullptr;         // threading.Lock
     PyObject* timeout_kwnames = nullptr;  // ("timeout",)
     // The error of a failed attribute read: both an AttributeError, so that hasattr, getattr with
     // a default and protocol probes see a missing attribute, and a RuntimeError, as every other

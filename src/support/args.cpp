@@ -127,8 +127,9 @@ void convert(const Signature& sig, std::size_t i, PyObject*& value, Ref& owned, 
 
 [[noreturn]] void raise_arg_type(const char* param, PyTypeObject* expected, PyObject* got) {
     Ref got_name = Ref::steal(PyType_GetName(Py_TYPE(got)));
-    PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200U)",
-                 param, expected->tp_name, got_name.get());
+    PyErr_Format(PyExc_TypeError,
+                 "Argument '%.200s' has incorrect type (expected %.200s, got %.200U)", param,
+                 expected->tp_name, got_name.get());
     if (PyObject_TypeCheck(got, expected)) {
         CaughtError err;
         Ref note = Ref::steal(PyUnicode_FromFormat(

@@ -51,7 +51,8 @@ public:
     // `func_name` is what the error texts call the callable (the bare method name). For methods,
     // `self` is declared as the first parameter like any other, so counts include it.
     template <std::size_t N>
-    Signature(const char* func_name, const Param (&params)[N], bool varargs = false, bool varkw = false)
+    Signature(const char* func_name, const Param (&params)[N], bool varargs = false,
+              bool varkw = false)
         : Signature(func_name, params, N, varargs, varkw) {
         static_assert(N <= kMaxParams, "a signature declares at most kMaxParams parameters");
     }
@@ -74,7 +75,8 @@ public:
     const char* defect() const;
 
 private:
-    Signature(const char* func_name, const Param* params, std::size_t count, bool varargs, bool varkw);
+    Signature(const char* func_name, const Param* params, std::size_t count, bool varargs,
+              bool varkw);
 
     const char* func_name_;
     std::vector<Param> params_;

@@ -9,7 +9,9 @@
 namespace support {
 
 // `obj.name`
-inline Ref get_attr(PyObject* obj, PyObject* name) { return Ref::steal(PyObject_GetAttr(obj, name)); }
+inline Ref get_attr(PyObject* obj, PyObject* name) {
+    return Ref::steal(PyObject_GetAttr(obj, name));
+}
 
 // `getattr(obj, name, <nothing>)`: an empty Ref when only AttributeError says the attribute is
 // missing; any other error propagates.
@@ -20,7 +22,9 @@ inline Ref get_attr_optional(PyObject* obj, PyObject* name) {
 }
 
 // `getattr(obj, "name")` for a name known only as C text (initialisation code, not hot paths).
-inline Ref get_attr(PyObject* obj, const char* name) { return Ref::steal(PyObject_GetAttrString(obj, name)); }
+inline Ref get_attr(PyObject* obj, const char* name) {
+    return Ref::steal(PyObject_GetAttrString(obj, name));
+}
 
 // `obj.name = value`
 inline void set_attr(PyObject* obj, PyObject* name, PyObject* value) {
@@ -38,7 +42,8 @@ struct Kw {
 constexpr std::size_t kMaxCallArgs = 16;
 
 // `callable(*args, **kw)`
-Ref call(PyObject* callable, std::initializer_list<PyObject*> args = {}, std::initializer_list<Kw> kw = {});
+Ref call(PyObject* callable, std::initializer_list<PyObject*> args = {},
+         std::initializer_list<Kw> kw = {});
 
 // `obj.name(*args, **kw)`, looked up on the object at each call so that an instance attribute,
 // a subclass or a patch takes effect.

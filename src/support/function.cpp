@@ -7,8 +7,7 @@ namespace support {
 namespace {
 
 struct FunctionObject {
-    PyObject_HEAD
-    vectorcallfunc vectorcall;
+    PyObject_HEAD vectorcallfunc vectorcall;
     const FunctionDef* def;
     PyObject* module;       // strong: the globals the body sees
     PyObject* name;         // str
@@ -90,7 +89,9 @@ int set_str(PyObject** slot, PyObject* value, const char* what) {
     return 0;
 }
 
-PyObject* get_name(PyObject* op, void*) { return Py_NewRef(reinterpret_cast<FunctionObject*>(op)->name); }
+PyObject* get_name(PyObject* op, void*) {
+    return Py_NewRef(reinterpret_cast<FunctionObject*>(op)->name);
+}
 int set_name(PyObject* op, PyObject* v, void*) {
     return set_str(&reinterpret_cast<FunctionObject*>(op)->name, v, "__name__");
 }
@@ -168,7 +169,8 @@ PyGetSetDef function_getset[] = {
 };
 
 PyMemberDef function_members[] = {
-    {"__vectorcalloffset__", Py_T_PYSSIZET, offsetof(FunctionObject, vectorcall), Py_READONLY, nullptr},
+    {"__vectorcalloffset__", Py_T_PYSSIZET, offsetof(FunctionObject, vectorcall), Py_READONLY,
+     nullptr},
     {"__weaklistoffset__", Py_T_PYSSIZET, offsetof(FunctionObject, weakrefs), Py_READONLY, nullptr},
     {"__dictoffset__", Py_T_PYSSIZET, offsetof(FunctionObject, dict), Py_READONLY, nullptr},
     {nullptr, 0, 0, 0, nullptr},

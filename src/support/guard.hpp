@@ -11,7 +11,8 @@ namespace support {
 // exception object instead and returns what it returns. Other exceptions, such as
 // KeyboardInterrupt under an `Exception` guard, pass through unchanged.
 template <class Body, class Handler>
-auto guard(std::initializer_list<PyObject*> types, Body&& body, Handler&& handler) -> decltype(body()) {
+auto guard(std::initializer_list<PyObject*> types, Body&& body, Handler&& handler)
+    -> decltype(body()) {
     try {
         return body();
     } catch (const PyErrorSet&) {

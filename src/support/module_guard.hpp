@@ -5,7 +5,8 @@
 // Initialising any other module object raises
 //   RuntimeError "Module '<name>' has already been imported. Re-initialisation is not supported."
 // and loading into a second interpreter raises
-//   ImportError "Interpreter change detected - this module can only be loaded into one interpreter per process."
+//   ImportError "Interpreter change detected - this module can only be loaded into one interpreter
+//   per process."
 // A failed initialisation leaves nothing behind: the next import starts afresh.
 #pragma once
 
@@ -14,10 +15,10 @@
 namespace support {
 
 struct ModuleSpec {
-    const char* name;              // the module's own name, e.g. "ostrel"
-    const char* doc;               // module docstring
+    const char* name;                 // the module's own name, e.g. "ostrel"
+    const char* doc;                  // module docstring
     void (*build)(PyObject* module);  // fills the module; throws PyErrorSet on failure
-    void (*forget)();              // drops module-level caches after a failed build (may be null)
+    void (*forget)();  // drops module-level caches after a failed build (may be null)
 };
 
 // Returns what PyInit_<name> must return. `spec` must have static storage. Call once per

@@ -16,9 +16,9 @@
     if (!member) member = ::support::intern(text).release();
 #define SUPPORT_NAME_CLEAR(member, text) Py_CLEAR(member);
 
-#define SUPPORT_NAME_TABLE(Table, LIST)                  \
-    struct Table {                                       \
-        LIST(SUPPORT_NAME_MEMBER)                        \
-        void intern_all() { LIST(SUPPORT_NAME_INTERN) }  \
+#define SUPPORT_NAME_TABLE(Table, LIST)                        \
+    struct Table {                                             \
+        LIST(SUPPORT_NAME_MEMBER)                              \
+        void intern_all() { LIST(SUPPORT_NAME_INTERN) }        \
         void clear_all() noexcept { LIST(SUPPORT_NAME_CLEAR) } \
     };

@@ -71,7 +71,8 @@ Ref import_from_relative(PyObject* module, const char* name, const char* attr, i
     if (!globals) throw_error();
     Ref fromlist = Ref::steal(Py_BuildValue("(s)", attr));
     Ref rel = Ref::steal(PyUnicode_FromString(name));
-    Ref mod = Ref::steal(PyImport_ImportModuleLevelObject(rel.get(), globals, nullptr, fromlist.get(), level));
+    Ref mod = Ref::steal(
+        PyImport_ImportModuleLevelObject(rel.get(), globals, nullptr, fromlist.get(), level));
     PyObject* value = nullptr;
     if (check(PyObject_GetOptionalAttrString(mod.get(), attr, &value))) return Ref::steal(value);
     Ref mod_name = Ref::steal(PyObject_GetAttrString(mod.get(), "__name__"));

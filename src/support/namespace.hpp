@@ -35,7 +35,8 @@ Ref import_from(const char* module, const char* attr);
 // `import name` (the top package for a dotted name, see import_module) and `from name import
 // attr`, bound as the module global `bound_as` (for bind_from, nullptr means `attr`).
 void bind_import(PyObject* module, const char* name, const char* bound_as);
-void bind_from(PyObject* module, const char* name, const char* attr, const char* bound_as = nullptr);
+void bind_from(PyObject* module, const char* name, const char* attr,
+               const char* bound_as = nullptr);
 
 // `from <dots> name import attr` inside `module` (a relative import: `level` dots, resolved
 // against the module's own `__package__`/`__spec__`, as the statement in the module's body would).

@@ -121,7 +121,9 @@ class CaughtError {
 public:
     CaughtError() : exc_(Ref::steal_or_null(PyErr_GetRaisedException())) {}
     PyObject* get() const noexcept { return exc_.get(); }
-    bool matches(PyObject* type) const { return exc_ && PyErr_GivenExceptionMatches(exc_.get(), type); }
+    bool matches(PyObject* type) const {
+        return exc_ && PyErr_GivenExceptionMatches(exc_.get(), type);
+    }
     // Raises the held exception again and unwinds.
     [[noreturn]] void rethrow() {
         PyErr_SetRaisedException(exc_.release());

@@ -15,7 +15,8 @@ Ref make_dict(std::initializer_list<Kw> items);
 
 // `obj[key] = value` (an exact dict without a method lookup).
 inline void set_item(PyObject* obj, PyObject* key, PyObject* value) {
-    check(PyDict_CheckExact(obj) ? PyDict_SetItem(obj, key, value) : PyObject_SetItem(obj, key, value));
+    check(PyDict_CheckExact(obj) ? PyDict_SetItem(obj, key, value)
+                                 : PyObject_SetItem(obj, key, value));
 }
 
 // `obj.get(key, default)`; `dflt` nullptr means None. An exact dict is read directly.
@@ -66,7 +67,9 @@ inline Ref length(PyObject* o) {
 }
 
 // `list += more` (list.extend with any iterable).
-inline void extend(PyObject* list, PyObject* more) { Ref same = Ref::steal(PySequence_InPlaceConcat(list, more)); }
+inline void extend(PyObject* list, PyObject* more) {
+    Ref same = Ref::steal(PySequence_InPlaceConcat(list, more));
+}
 
 // `obj.pop(key, None)` (an exact dict without a method lookup).
 Ref mapping_pop(PyObject* obj, PyObject* key);
@@ -86,13 +89,17 @@ inline Py_ssize_t as_clamped_index(PyObject* number) {
 }
 
 // `isinstance(obj, cls)`
-inline bool is_instance(PyObject* obj, PyObject* cls) { return check(PyObject_IsInstance(obj, cls)) != 0; }
+inline bool is_instance(PyObject* obj, PyObject* cls) {
+    return check(PyObject_IsInstance(obj, cls)) != 0;
+}
 inline bool is_instance(PyObject* obj, PyTypeObject* cls) {
     return is_instance(obj, reinterpret_cast<PyObject*>(cls));
 }
 
 // `part in text` for strs.
-inline bool str_contains(PyObject* text, PyObject* part) { return check(PyUnicode_Contains(text, part)) != 0; }
+inline bool str_contains(PyObject* text, PyObject* part) {
+    return check(PyUnicode_Contains(text, part)) != 0;
+}
 
 // An int object from a Py_ssize_t.
 inline Ref ssize_int(Py_ssize_t v) { return Ref::steal(PyLong_FromSsize_t(v)); }
