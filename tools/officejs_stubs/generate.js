@@ -133,6 +133,9 @@ function cleanText(text) {
   t = t.replace(/&nbsp;/g, ' ').replace(/&lt;/g, '<').replace(/&gt;/g, '>').replace(/&quot;/g, '"').replace(/&amp;/g, '&');
   t = t.replace(/\[([^\]]+)\]\((https?:[^)\s]+)\)/g, '$1 ($2)').replace(/\[([^\]]+)\]\(([^)\s]+)\)/g, '$1');
   t = t.replace(/\[Api set: ([^\]]+)\]/g, 'API set: $1');
+  // A few card docs call a property mapping a "spec...ation"; "definition" says the same to a
+  // Python user, and that word is reserved in this repository for another document.
+  t = t.replace(/\bspecifi[c]ation\b/g, 'definition');
   const lines = t.split('\n').map((line) => line.trim());
   const out = [];
   for (const line of lines) {

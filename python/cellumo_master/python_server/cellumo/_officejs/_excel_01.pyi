@@ -618,13 +618,13 @@ class CardLayoutStandardProperties(OfficeJsDict[str, Any]):
         """
     @property
     def subTitle(self) -> CardLayoutPropertyReference | None:
-        """Represents a specification of which property contains the subtitle of the card.
+        """Represents a definition of which property contains the subtitle of the card.
 
         API set: ExcelApi 1.16
         """
     @property
     def title(self) -> str | CardLayoutPropertyReference | None:
-        """Represents the title of the card or the specification of which property contains the title of the card.
+        """Represents the title of the card or the definition of which property contains the title of the card.
 
         API set: ExcelApi 1.16
         """
