@@ -105,10 +105,9 @@ Ref one_base(PyTypeObject* base) {
 }  // namespace
 
 Ref make_array_class(PyObject* module) {
-    std::vector<support::Member> m =
-        support::methods(module, {&array_init_def, &array_getattr_def, &array_setattr_def,
-                                  &array_call_def, &array_del_def, &array_repr_def,
-                                  &array_str_def});
+    std::vector<support::Member> m = support::methods(
+        module, {&array_init_def, &array_getattr_def, &array_setattr_def, &array_call_def,
+                 &array_del_def, &array_repr_def, &array_str_def});
     Ref bases = one_base(&PyList_Type);
     return support::make_class(module, "OfficeJsArray", bases.get(),
                                "Specialized proxy for arrays returned from Office.js.",
@@ -118,8 +117,7 @@ Ref make_array_class(PyObject* module) {
 Ref make_dict_class(PyObject* module) {
     std::vector<support::Member> m =
         support::methods(module, {&dict_init_def, &dict_getattr_def, &dict_setattr_def,
-                                  &dict_call_def, &dict_del_def, &dict_repr_def,
-                                  &dict_str_def});
+                                  &dict_call_def, &dict_del_def, &dict_repr_def, &dict_str_def});
     Ref bases = one_base(&PyDict_Type);
     return support::make_class(module, "OfficeJsDict", bases.get(),
                                "Specialized proxy for dictionaries returned from Office.js.",

@@ -168,8 +168,7 @@ Ref call_impl(PyObject* module, const ArgValues& a) {
     const Py_ssize_t npos = PyTuple_GET_SIZE(positional);
     Ref records = Ref::steal(PyList_New(0));
     for (Py_ssize_t i = 0; i < npos; ++i) {
-        Ref record =
-            argument_record(module, N.PLACED, nullptr, PyTuple_GET_ITEM(positional, i), i);
+        Ref record = argument_record(module, N.PLACED, nullptr, PyTuple_GET_ITEM(positional, i), i);
         support::check(PyList_Append(records.get(), record.get()));
     }
     if (PyDict_GET_SIZE(keywords)) {

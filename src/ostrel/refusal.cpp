@@ -42,7 +42,8 @@ std::string where(PyObject* record) {
         steps.emplace_back(kind, PyTuple_GET_ITEM(step, 1));
     }
     std::size_t first_item = 0;
-    while (first_item < steps.size() && (steps[first_item].first == 'a' || steps[first_item].first == 'n')) {
+    while (first_item < steps.size() &&
+           (steps[first_item].first == 'a' || steps[first_item].first == 'n')) {
         ++first_item;
     }
     const bool cell = steps.size() - first_item == 2 && steps[first_item].first == 'i' &&
@@ -76,12 +77,12 @@ std::string where(PyObject* record) {
 }
 
 void write_message(PyObject* exc, PyObject* record) {
-    std::string text = "Cannot send a value of type '" + utf8(PyList_GET_ITEM(record, 0)) +
-                       "' to Excel";
+    std::string text =
+        "Cannot send a value of type '" + utf8(PyList_GET_ITEM(record, 0)) + "' to Excel";
     if (PyList_GET_SIZE(record) > 1) text += " (" + where(record) + ")";
     text += ": it has no meaning in a cell; convert it first, for example with list() or str()";
-    Ref message = Ref::steal(PyUnicode_FromStringAndSize(text.data(),
-                                                         static_cast<Py_ssize_t>(text.size())));
+    Ref message =
+        Ref::steal(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
     Ref args = Ref::steal(PyTuple_Pack(1, message.get()));
     PyException_SetArgs(exc, args.get());
 }

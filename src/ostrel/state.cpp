@@ -30,8 +30,7 @@ support::Ref make_attribute_error() {
 // `class OfficeJsIndexError(IndexError, RuntimeError)`, for a subscript the add-in reports as
 // past the end of the collection.
 support::Ref make_index_error() {
-    support::Ref bases =
-        support::Ref::steal(PyTuple_Pack(2, PyExc_IndexError, PyExc_RuntimeError));
+    support::Ref bases = support::Ref::steal(PyTuple_Pack(2, PyExc_IndexError, PyExc_RuntimeError));
     return support::Ref::steal(PyErr_NewExceptionWithDoc(
         "ostrel.OfficeJsIndexError",
         "An index past the end of an Office.js collection.\n\n"
@@ -46,7 +45,8 @@ support::Ref make_short_repr() {
     support::Ref kwargs = support::Ref::steal(
         Py_BuildValue("{sisisisi}", "maxstring", 80, "maxother", 80, "maxlong", 80, "maxlevel", 3));
     support::Ref no_args = support::Ref::steal(PyTuple_New(0));
-    support::Ref shortener = support::Ref::steal(PyObject_Call(cls.get(), no_args.get(), kwargs.get()));
+    support::Ref shortener =
+        support::Ref::steal(PyObject_Call(cls.get(), no_args.get(), kwargs.get()));
     return support::get_attr(shortener.get(), "repr");
 }
 
@@ -99,15 +99,16 @@ void init_cache(PyObject* module) {
 
 void forget_state() {
     // Interned names stay: they carry no state of the failed attempt.
-    PyObject** slots[] = {&C.np_bool,         &C.dt_datetime,     &C.dt_date,      &C.pd_Timestamp,
-                          &C.np_datetime64,   &C.pd_Series,       &C.pd_DataFrame, &C.utc,
-                          &C.fromisoformat,   &C.b64encode,       &C.b64decode,    &C.empty_bytes,
-                          &C.empty_str,       &C.uuid4,           &C.Future,       &C.TimeoutError,
-                          &C.new_lock,        &C.timeout_kwnames, &C.to_wire_fn,   &C.from_wire_fn,
-                          &C.attribute_error, &C.np_ndarray,      &C.np_generic,   &C.np_integer,
-                          &C.np_floating,     &C.np_timedelta64,  &C.pd_NA,        &C.pd_NaT,
-                          &C.pd_isna,         &C.np_isnat,        &C.decimal_Decimal,
-                          &C.numbers_Real,    &C.index_error,     &C.short_repr};
+    PyObject** slots[] = {
+        &C.np_bool,         &C.dt_datetime,     &C.dt_date,         &C.pd_Timestamp,
+        &C.np_datetime64,   &C.pd_Series,       &C.pd_DataFrame,    &C.utc,
+        &C.fromisoformat,   &C.b64encode,       &C.b64decode,       &C.empty_bytes,
+        &C.empty_str,       &C.uuid4,           &C.Future,          &C.TimeoutError,
+        &C.new_lock,        &C.timeout_kwnames, &C.to_wire_fn,      &C.from_wire_fn,
+        &C.attribute_error, &C.np_ndarray,      &C.np_generic,      &C.np_integer,
+        &C.np_floating,     &C.np_timedelta64,  &C.pd_NA,           &C.pd_NaT,
+        &C.pd_isna,         &C.np_isnat,        &C.decimal_Decimal, &C.numbers_Real,
+        &C.index_error,     &C.short_repr};
     for (PyObject** slot : slots) Py_CLEAR(*slot);
 }
 
