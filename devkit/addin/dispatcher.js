@@ -82,7 +82,8 @@ class Dispatcher {
       const i = Number(text);
       const index = i < 0 ? items.length + i : i;
       if (index < 0 || index >= items.length) {
-        throw new RemoteError(`Index ${i} is out of range for a ${typeNameOf(target)} of length ${items.length}`);
+        // The code tells the bridge that there is no such item, which ends a Python loop.
+        throw new RemoteError(`Index ${i} is out of range for a ${typeNameOf(target)} of length ${items.length}`, 'IndexOutOfRange');
       }
       return items[index];
     }

@@ -3,6 +3,7 @@
 // operation work on the local copy and send nothing; attribute reads the local data cannot
 // answer, calls and release go through the shared operation functions.
 #include "ostrel/common.hpp"
+#include "ostrel/data_text.hpp"
 #include "ostrel/delegate.hpp"
 #include "ostrel/parts.hpp"
 #include "ostrel/proxy_methods.hpp"
@@ -68,10 +69,14 @@ Ref dict_repr_impl(PyObject*, const ArgValues& a) {
         PyUnicode_FromFormat("<OfficeJsDict id=%U keys=%U>", id.get(), shown_keys.get()));
 }
 
+// print() and str() show the data; repr keeps the id.
+Ref str_impl(PyObject* module, const ArgValues& a) { return data_text(module, a[0]); }
+
 const support::Signature init_sig{"__init__", {Param{"self"}, Param{"object_id", ArgType::Int}}};
 const support::Signature setattr_sig{"__setattr__",
                                      {Param{"self"}, Param{"name", ArgType::Str}, Param{"value"}}};
 const support::Signature repr_sig{"__repr__", {Param{"self"}}};
+const support::Signature str_sig{"__str__", {Param{"self"}}};
 
 const FunctionDef array_init_def{"__init__", "OfficeJsArray.__init__", nullptr,
                                  init_sig,   array_init_impl,          {{"object_id", "int"}}};
@@ -79,6 +84,7 @@ const FunctionDef array_setattr_def{"__setattr__", "OfficeJsArray.__setattr__", 
                                     setattr_sig,   array_setattr_impl,          {{"name", "str"}}};
 const FunctionDef array_repr_def{"__repr__", "OfficeJsArray.__repr__", nullptr, repr_sig,
                                  array_repr_impl};
+const FunctionDef array_str_def{"__str__", "OfficeJsArray.__str__", nullptr, str_sig, str_impl};
 
 const FunctionDef dict_init_def{"__init__", "OfficeJsDict.__init__", nullptr,
                                 init_sig,   dict_init_impl,          {{"object_id", "int"}}};
@@ -90,6 +96,7 @@ const FunctionDef dict_setattr_def{"__setattr__", "OfficeJsDict.__setattr__", nu
                                    setattr_sig,   dict_setattr_impl,          {{"name", "str"}}};
 const FunctionDef dict_repr_def{"__repr__", "OfficeJsDict.__repr__", nullptr, repr_sig,
                                 dict_repr_impl};
+const FunctionDef dict_str_def{"__str__", "OfficeJsDict.__str__", nullptr, str_sig, str_impl};
 
 Ref one_base(PyTypeObject* base) {
     return Ref::steal(PyTuple_Pack(1, reinterpret_cast<PyObject*>(base)));
@@ -98,9 +105,9 @@ Ref one_base(PyTypeObject* base) {
 }  // namespace
 
 Ref make_array_class(PyObject* module) {
-    std::vector<support::Member> m =
-        support::methods(module, {&array_init_def, &array_getattr_def, &array_setattr_def,
-                                  &array_call_def, &array_del_def, &array_repr_def});
+    std::vector<support::Member> m = support::methods(
+        module, {&array_init_def, &array_getattr_def, &array_setattr_def, &array_call_def,
+                 &array_del_def, &array_repr_def, &array_str_def});
     Ref bases = one_base(&PyList_Type);
     return support::make_class(module, "OfficeJsArray", bases.get(),
                                "Specialized proxy for arrays returned from Office.js.",
@@ -110,7 +117,7 @@ Ref make_array_class(PyObject* module) {
 Ref make_dict_class(PyObject* module) {
     std::vector<support::Member> m =
         support::methods(module, {&dict_init_def, &dict_getattr_def, &dict_setattr_def,
-                                  &dict_call_def, &dict_del_def, &dict_repr_def});
+                                  &dict_call_def, &dict_del_def, &dict_repr_def, &dict_str_def});
     Ref bases = one_base(&PyDict_Type);
     return support::make_class(module, "OfficeJsDict", bases.get(),
                                "Specialized proxy for dictionaries returned from Office.js.",

@@ -117,6 +117,14 @@ Ref set_send_handler_impl(PyObject*, const ArgValues& a) {
     return support::none();
 }
 
+// True when a failed response's error record says the index is past the end of the collection
+// (`code` "IndexOutOfRange"): the one refusal that may end a loop, so nothing else is read as it.
+bool is_index_refusal(PyObject* error) {
+    if (!error || !PyDict_Check(error)) return false;
+    Ref code = mapping_get(error, N.code);
+    return PyUnicode_CheckExact(code.get()) && equals(code.get(), N.IndexOutOfRange);
+}
+
 Ref on_message_impl(PyObject*, const ArgValues& a) {
     PyObject* self = a[0];
     PyObject* message = a[1];
@@ -138,7 +146,8 @@ Ref on_message_impl(PyObject*, const ArgValues& a) {
     support::check(PyDict_GetItemRef(message, N.error, &error));
     Ref error_ref = Ref::steal_or_null(error);
     Ref text = error_text(error, remote_error);
-    Ref exc = Ref::steal(PyObject_CallOneArg(PyExc_RuntimeError, text.get()));
+    PyObject* type = is_index_refusal(error) ? C.index_error : PyExc_RuntimeError;
+    Ref exc = Ref::steal(PyObject_CallOneArg(type, text.get()));
     Ref r = call_method(future.get(), N.set_exception, {exc.get()});
     return support::none();
 }

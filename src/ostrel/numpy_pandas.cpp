@@ -30,6 +30,11 @@ bool is_missing(PyObject* cell) {
     if (tp == &PyLong_Type || tp == &PyUnicode_Type || tp == &PyBool_Type) return false;
     if (cell == C.pd_NA || cell == C.pd_NaT) return true;
     if (PyFloat_Check(cell)) return std::isnan(PyFloat_AS_DOUBLE(cell));
+    if (support::is_instance(cell, C.decimal_Decimal)) {
+        // A Decimal is a number like a float, and its NaN is missing like a float's.
+        Ref nan = call_method(cell, N.is_nan);
+        return support::truthy(nan.get());
+    }
     if (!support::is_instance(cell, C.np_generic)) return false;
     Ref answer = Ref::steal(PyObject_CallOneArg(C.pd_isna, cell));
     if (PyBool_Check(answer.get())) return answer.get() == Py_True;

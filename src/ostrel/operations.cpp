@@ -4,6 +4,7 @@
 // special methods find them by name at each call.
 #include "ostrel/common.hpp"
 #include "ostrel/parts.hpp"
+#include "ostrel/refusal.hpp"
 #include "ostrel/serializer.hpp"
 #include "support/function.hpp"
 
@@ -136,9 +137,17 @@ Ref setattr_impl(PyObject* module, const ArgValues& a) {
     return support::none();
 }
 
-// One argument record: {"arg_type": kind, ["name": keyword,] "value": wire value}.
-Ref argument_record(PyObject* module, PyObject* kind, PyObject* keyword, PyObject* value) {
-    Ref encoded = to_wire(module, value);
+// One argument record: {"arg_type": kind, ["name": keyword,] "value": wire value}. `position`
+// (0-based) tells a refused positional argument where it stood.
+Ref argument_record(PyObject* module, PyObject* kind, PyObject* keyword, PyObject* value,
+                    Py_ssize_t position) {
+    Ref encoded;
+    try {
+        encoded = to_wire(module, value);
+    } catch (const support::PyErrorSet&) {
+        if (keyword) note_keyword(keyword);
+        note_argument(position);
+    }
     Ref record = Ref::steal(PyDict_New());
     support::check(PyDict_SetItem(record.get(), N.arg_type, kind));
     if (keyword) support::check(PyDict_SetItem(record.get(), N.name, keyword));
@@ -159,7 +168,7 @@ Ref call_impl(PyObject* module, const ArgValues& a) {
     const Py_ssize_t npos = PyTuple_GET_SIZE(positional);
     Ref records = Ref::steal(PyList_New(0));
     for (Py_ssize_t i = 0; i < npos; ++i) {
-        Ref record = argument_record(module, N.PLACED, nullptr, PyTuple_GET_ITEM(positional, i));
+        Ref record = argument_record(module, N.PLACED, nullptr, PyTuple_GET_ITEM(positional, i), i);
         support::check(PyList_Append(records.get(), record.get()));
     }
     if (PyDict_GET_SIZE(keywords)) {
@@ -170,7 +179,7 @@ Ref call_impl(PyObject* module, const ArgValues& a) {
         while (PyDict_Next(keywords, &pos, &key, &value)) {
             Ref k = Ref::borrow(key);
             Ref v = Ref::borrow(value);
-            Ref record = argument_record(module, N.NAMED, k.get(), v.get());
+            Ref record = argument_record(module, N.NAMED, k.get(), v.get(), 0);
             support::check(PyList_Append(records.get(), record.get()));
         }
     }

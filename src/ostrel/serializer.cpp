@@ -7,10 +7,12 @@
 // call is made directly, without argument parsing.
 #include "ostrel/serializer.hpp"
 
+#include "ostrel/cell_values.hpp"
 #include "ostrel/common.hpp"
 #include "ostrel/nesting.hpp"
 #include "ostrel/numpy_pandas.hpp"
 #include "ostrel/parts.hpp"
+#include "ostrel/refusal.hpp"
 #include "support/args.hpp"
 #include "support/function.hpp"
 
@@ -47,6 +49,23 @@ Ref encode_with(PyObject* module, const Ref& fn, PyObject* item) {
     return Ref::steal(PyObject_CallOneArg(fn.get(), item));
 }
 
+// An item of a list, or the value under a key of a dict: a refusal learns where it stood.
+Ref encode_at(PyObject* module, const Ref& fn, PyObject* item, Py_ssize_t index) {
+    try {
+        return encode_with(module, fn, item);
+    } catch (const support::PyErrorSet&) {
+        note_index(index);
+    }
+}
+
+Ref encode_under(PyObject* module, const Ref& fn, PyObject* item, PyObject* key) {
+    try {
+        return encode_with(module, fn, item);
+    } catch (const support::PyErrorSet&) {
+        note_key(key);
+    }
+}
+
 Ref decode_with(PyObject* module, const Ref& fn, PyObject* item) {
     if (!fn) {
         support::check_exact("wire", &PyDict_Type, item);
@@ -63,7 +82,7 @@ Ref encode_sequence(PyObject* module, PyObject* seq) {
         const Py_ssize_t n = PyTuple_GET_SIZE(seq);
         items = Ref::steal(PyList_New(n));
         for (Py_ssize_t i = 0; i < n; ++i) {
-            Ref enc = encode_with(module, fn, PyTuple_GET_ITEM(seq, i));
+            Ref enc = encode_at(module, fn, PyTuple_GET_ITEM(seq, i), i);
             PyList_SET_ITEM(items.get(), i, enc.release());
         }
     } else if (PyList_CheckExact(seq)) {
@@ -71,13 +90,14 @@ Ref encode_sequence(PyObject* module, PyObject* seq) {
         // Encoding an item may run code that changes the list; read it afresh at every step.
         for (Py_ssize_t i = 0; i < PyList_GET_SIZE(seq); ++i) {
             Ref item = Ref::borrow(PyList_GET_ITEM(seq, i));
-            Ref enc = encode_with(module, fn, item.get());
+            Ref enc = encode_at(module, fn, item.get(), i);
             support::check(PyList_Append(items.get(), enc.get()));
         }
     } else {
         items = Ref::steal(PyList_New(0));
+        Py_ssize_t i = 0;
         for (Ref& item : iterate(seq)) {
-            Ref enc = encode_with(module, fn, item.get());
+            Ref enc = encode_at(module, fn, item.get(), i++);
             support::check(PyList_Append(items.get(), enc.get()));
         }
     }
@@ -97,7 +117,7 @@ Ref encode_mapping(PyObject* module, PyObject* mapping) {
             // Own both: encoding may run code that changes the dict.
             Ref k = Ref::borrow(key);
             Ref v = Ref::borrow(item);
-            Ref enc = encode_with(module, fn, v.get());
+            Ref enc = encode_under(module, fn, v.get(), k.get());
             support::check(PyDict_SetItem(out.get(), k.get(), enc.get()));
             if (PyDict_GET_SIZE(mapping) != size) {
                 support::raise(PyExc_RuntimeError, "dictionary changed size during iteration");
@@ -108,7 +128,7 @@ Ref encode_mapping(PyObject* module, PyObject* mapping) {
         for (Ref& pair : iterate(items.get())) {
             Ref k = Ref::steal(PySequence_GetItem(pair.get(), 0));
             Ref v = Ref::steal(PySequence_GetItem(pair.get(), 1));
-            Ref enc = encode_with(module, fn, v.get());
+            Ref enc = encode_under(module, fn, v.get(), k.get());
             support::check(PyDict_SetItem(out.get(), k.get(), enc.get()));
         }
     }
@@ -159,6 +179,9 @@ Ref encode_bytes(PyObject* value) {
 
 // The ordered rules for everything that is not one of the exact built-in types.
 Ref encode_other(PyObject* module, PyObject* value) {
+    // Missing is missing wherever it stands: an empty cell, as inside a table. (pd.NaT is a
+    // datetime, so this comes before the date rule.)
+    if (is_missing_marker(value)) return wire(N.String, C.empty_str, false);
     if (support::is_instance(value, &PyBool_Type) || support::is_instance(value, C.np_bool)) {
         return wire(N.Bool, support::truthy(value) ? Py_True : Py_False, false);
     }
@@ -211,6 +234,10 @@ Ref encode_other(PyObject* module, PyObject* value) {
         Ref f = Ref::steal(PyNumber_Float(value));
         return wire(N.Float, f.get(), false);
     }
+    if (Ref f = real_number(value)) return wire(N.Float, f.get(), false);
+    // The text fallback is for values that have a text of their own (an Enum, a user class
+    // with __str__); Python's description of a set or a generator is no value for a cell.
+    if (has_no_cell_meaning(value)) refuse_value(value);
     Ref text = Ref::steal(PyObject_Str(value));
     return wire(N.String, text.get(), false);
 }
@@ -253,18 +280,39 @@ void decode_items(PyObject* module, PyObject* payload, PyObject* out) {
     }
 }
 
+// The `id` of an "Array" or "Dict" wire value: None when there is none (plain data, which no
+// remote object stands behind), else a number, passed on as read.
+void check_collection_id(PyObject* id) {
+    if (id == Py_None || PyLong_Check(id) || PyNumber_Check(id)) return;
+    Ref got = Ref::steal(PyType_GetName(Py_TYPE(id)));
+    PyErr_Format(PyExc_TypeError,
+                 "The 'id' field of an Array or Dict wire value has incorrect type (expected int "
+                 "or None, got %U)",
+                 got.get());
+    support::throw_error();
+}
+
 Ref decode_array(PyObject* module, PyObject* payload, PyObject* id) {
+    check_collection_id(id);
+    Ref items = Ref::steal(PyList_New(0));
+    if (id == Py_None) {
+        if (support::truthy(payload)) decode_items(module, payload, items.get());
+        return items;
+    }
     Ref cls = lookup_global(module, N.OfficeJsArray);
     Ref proxy = Ref::steal(PyObject_CallOneArg(cls.get(), id));
-    Ref items = Ref::steal(PyList_New(0));
     if (support::truthy(payload)) decode_items(module, payload, items.get());
     Ref r = call_method(proxy.get(), N.extend, {items.get()});
     return proxy;
 }
 
 Ref decode_dict(PyObject* module, PyObject* payload, PyObject* id) {
-    Ref cls = lookup_global(module, N.OfficeJsDict);
-    Ref proxy = Ref::steal(PyObject_CallOneArg(cls.get(), id));
+    check_collection_id(id);
+    Ref proxy;
+    if (id != Py_None) {
+        Ref cls = lookup_global(module, N.OfficeJsDict);
+        proxy = Ref::steal(PyObject_CallOneArg(cls.get(), id));
+    }
     Ref entries = Ref::steal(PyDict_New());
     if (support::truthy(payload)) {
         Nesting nest(payload, false, kDecoding);
@@ -277,6 +325,7 @@ Ref decode_dict(PyObject* module, PyObject* payload, PyObject* id) {
             support::check(PyDict_SetItem(entries.get(), k.get(), dec.get()));
         }
     }
+    if (!proxy) return entries;
     Ref r = call_method(proxy.get(), N.update, {entries.get()});
     return proxy;
 }

@@ -27,6 +27,29 @@ support::Ref make_attribute_error() {
         bases.get(), nullptr));
 }
 
+// `class OfficeJsIndexError(IndexError, RuntimeError)`, for a subscript the add-in reports as
+// past the end of the collection.
+support::Ref make_index_error() {
+    support::Ref bases = support::Ref::steal(PyTuple_Pack(2, PyExc_IndexError, PyExc_RuntimeError));
+    return support::Ref::steal(PyErr_NewExceptionWithDoc(
+        "ostrel.OfficeJsIndexError",
+        "An index past the end of an Office.js collection.\n\n"
+        "Both an IndexError, so that a for loop over the collection ends after its last item, and\n"
+        "a RuntimeError, as every other failure that the add-in reports.",
+        bases.get(), nullptr));
+}
+
+// `reprlib.Repr(...).repr` with limits that keep a printed cell readable.
+support::Ref make_short_repr() {
+    support::Ref cls = support::import_from("reprlib", "Repr");
+    support::Ref kwargs = support::Ref::steal(
+        Py_BuildValue("{sisisisi}", "maxstring", 80, "maxother", 80, "maxlong", 80, "maxlevel", 3));
+    support::Ref no_args = support::Ref::steal(PyTuple_New(0));
+    support::Ref shortener =
+        support::Ref::steal(PyObject_Call(cls.get(), no_args.get(), kwargs.get()));
+    return support::get_attr(shortener.get(), "repr");
+}
+
 }  // namespace
 
 void init_cache(PyObject* module) {
@@ -53,6 +76,9 @@ void init_cache(PyObject* module) {
     keep(C.pd_NA, support::get_attr(pd.get(), "NA"));
     keep(C.pd_NaT, support::get_attr(pd.get(), "NaT"));
     keep(C.pd_isna, support::get_attr(pd.get(), "isna"));
+    keep(C.np_isnat, support::get_attr(np.get(), "isnat"));
+    keep(C.decimal_Decimal, support::import_from("decimal", "Decimal"));
+    keep(C.numbers_Real, support::import_from("numbers", "Real"));
     support::Ref timezone = support::get_attr(dt.get(), "timezone");
     keep(C.utc, support::get_attr(timezone.get(), "utc"));
     keep(C.fromisoformat, support::get_attr(C.dt_datetime, "fromisoformat"));
@@ -67,18 +93,22 @@ void init_cache(PyObject* module) {
     keep(C.new_lock, support::get_attr(threading.get(), "Lock"));
     keep(C.timeout_kwnames, support::Ref::steal(PyTuple_Pack(1, N.timeout)));
     keep(C.attribute_error, make_attribute_error());
+    keep(C.index_error, make_index_error());
+    keep(C.short_repr, make_short_repr());
 }
 
 void forget_state() {
     // Interned names stay: they carry no state of the failed attempt.
-    PyObject** slots[] = {&C.np_bool,         &C.dt_datetime,     &C.dt_date,      &C.pd_Timestamp,
-                          &C.np_datetime64,   &C.pd_Series,       &C.pd_DataFrame, &C.utc,
-                          &C.fromisoformat,   &C.b64encode,       &C.b64decode,    &C.empty_bytes,
-                          &C.empty_str,       &C.uuid4,           &C.Future,       &C.TimeoutError,
-                          &C.new_lock,        &C.timeout_kwnames, &C.to_wire_fn,   &C.from_wire_fn,
-                          &C.attribute_error, &C.np_ndarray,      &C.np_generic,   &C.np_integer,
-                          &C.np_floating,     &C.np_timedelta64,  &C.pd_NA,        &C.pd_NaT,
-                          &C.pd_isna};
+    PyObject** slots[] = {
+        &C.np_bool,         &C.dt_datetime,     &C.dt_date,         &C.pd_Timestamp,
+        &C.np_datetime64,   &C.pd_Series,       &C.pd_DataFrame,    &C.utc,
+        &C.fromisoformat,   &C.b64encode,       &C.b64decode,       &C.empty_bytes,
+        &C.empty_str,       &C.uuid4,           &C.Future,          &C.TimeoutError,
+        &C.new_lock,        &C.timeout_kwnames, &C.to_wire_fn,      &C.from_wire_fn,
+        &C.attribute_error, &C.np_ndarray,      &C.np_generic,      &C.np_integer,
+        &C.np_floating,     &C.np_timedelta64,  &C.pd_NA,           &C.pd_NaT,
+        &C.pd_isna,         &C.np_isnat,        &C.decimal_Decimal, &C.numbers_Real,
+        &C.index_error,     &C.short_repr};
     for (PyObject** slot : slots) Py_CLEAR(*slot);
 }
 

@@ -23,7 +23,7 @@ namespace ostrel {
     /* request and response messages */                                                           \
     X(method, "method") X(name, "name") X(caller, "caller") X(args, "args")                       \
     X(arg_type, "arg_type") X(requestId, "requestId") X(kind, "kind") X(request, "request")       \
-    X(ok, "ok") X(error, "error")                                                                 \
+    X(ok, "ok") X(error, "error") X(code, "code") X(IndexOutOfRange, "IndexOutOfRange")          \
     X(message, "message") X(result, "result") X(GET, "GET") X(GETITEM, "GETITEM") X(SET, "SET")   \
     X(CALL, "CALL") X(DEL, "DEL") X(PLACED, "PLACED") X(NAMED, "NAMED") X(Function, "Function")   \
     X(__call__, "__call__") X(__del__, "__del__") X(timeout, "timeout")                           \
@@ -55,6 +55,8 @@ namespace ostrel {
     X(with_traceback, "with_traceback")                                                           \
     /* numpy and pandas values */                                                                 \
     X(dtype, "dtype") X(astype, "astype") X(ndim, "ndim")                                         \
+    /* numbers and refusals */                                                                    \
+    X(is_nan, "is_nan") X(repr, "repr") X(_ostrel_refusal, "_ostrel_refusal")                     \
     /* proxy kinds */                                                                             \
     X(officejs_object, "officejs_object") X(officejs_array, "officejs_array")                     \
     X(officejs_dict, "officejs_dict")
@@ -80,6 +82,10 @@ struct Cache {
     PyObject* pd_NA = nullptr;
     PyObject* pd_NaT = nullptr;
     PyObject* pd_isna = nullptr;
+    PyObject* np_isnat = nullptr;
+    // Numbers that are neither int nor float: a Decimal, and any numbers.Real (a Fraction).
+    PyObject* decimal_Decimal = nullptr;
+    PyObject* numbers_Real = nullptr;
     // Helpers.
     PyObject* utc = nullptr;            // datetime.timezone.utc
     PyObject* fromisoformat = nullptr;  // datetime.datetime.fromisoformat
@@ -96,6 +102,11 @@ struct Cache {
     // a default and protocol probes see a missing attribute, and a RuntimeError, as every other
     // refusal of the add-in. Made here, not a module global: it is reached through its instances.
     PyObject* attribute_error = nullptr;
+    // The error of a subscript past the end: an IndexError, so that Python's iteration protocol
+    // ends a loop over a collection proxy and `except IndexError` works, and still a RuntimeError.
+    PyObject* index_error = nullptr;
+    // `reprlib.Repr(...).repr`, which shortens the single values that printing a collection shows.
+    PyObject* short_repr = nullptr;
     // Our own function objects, so that recursion through the public static methods can skip
     // argument parsing while they are still the ones installed.
     PyObject* to_wire_fn = nullptr;

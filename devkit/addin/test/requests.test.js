@@ -92,6 +92,11 @@ test('worksheets: add, rename, used range, delete, and a deleted sheet refuses i
   assert.deepEqual(items.value.map((i) => i.type), ['Worksheet', 'Worksheet']);
   const second = await h.ok({ method: 'GETITEM', name: '-1', caller: items.id });
   assert.equal(second.value, added);
+  // Past the end is told apart from every other refusal by its code: it ends a Python loop.
+  const past = await h.request({ method: 'GETITEM', name: '2', caller: sheets });
+  assert.deepEqual(past.error, { message: 'Index 2 is out of range for a WorksheetCollection of length 2', code: 'IndexOutOfRange' });
+  const bad = await h.request({ method: 'GETITEM', name: 'x', caller: sheets });
+  assert.notEqual(bad.error.code, 'IndexOutOfRange');
   await h.call(added, 'delete');
   const r = await h.request({ method: 'GET', name: 'values', caller: rng });
   assert.match(r.error.message, /The worksheet 'Summary' has been deleted/);
