@@ -19,6 +19,7 @@ import threading
 import traceback
 
 from .addin_process import AddinProcess, AddinStopped
+from .delay_line import DelayLine
 from .editor import start_editor_warm_up
 from .scripts import ScriptResult, describe_callable, format_failure, run_source
 
@@ -48,13 +49,19 @@ class Kernel:
     settings         values GetSetting answers with, by name
     request_timeout  seconds a proxy operation waits for the add-in (the bridge's default when None)
     warm_editor      parse the editor services' stubs at start-up, for a kernel that serves the editor
+    latency          seconds by which every message of the add-in reaches the kernel late (a channel's
+                     round trip: each request then costs at least that long), 0 for none
     """
 
-    def __init__(self, settings=None, request_timeout=None, verbose=False, ostrel=None, warm_editor=False):
+    def __init__(self, settings=None, request_timeout=None, verbose=False, ostrel=None, warm_editor=False,
+                 latency=0.0):
         self.ostrel = ostrel or load_ostrel()
         self.messaging = self.ostrel.messaging
         self.settings = dict(settings or {})
         self.verbose = verbose
+        self.latency = float(latency)
+        if not self.latency >= 0.0:
+            raise ValueError(f"latency must be a number of seconds >= 0, got {latency!r}")
         self.callback_errors = []
         self._lock = threading.Lock()
         self._controls = {}
@@ -87,20 +94,15 @@ class Kernel:
         conn = self._conn
         if conn is None or conn.closed.is_set():
             raise AddinStopped("The add-in is not running")
-        if message.get("method") == "DEL" and threading.current_thread() is conn.listener:
-            # A proxy finalised on the listener thread (by the cycle collector) cannot wait for
-            # its answer: only this thread could deliver it. Releases need no answer, so this
-            # one is sent and acknowledged here; the add-in's own answer is then ignored.
-            conn.process.send(message)
-            self.messaging.on_message({"requestId": message["requestId"], "kind": "response", "ok": True})
-            return
         conn.process.send(message)
 
     def _listen(self, conn):
-        process = conn.process
+        read = conn.process.read
+        if self.latency > 0.0:
+            read = DelayLine(read, self.latency, name=f"delay-line-{conn.generation}").read
         try:
             while True:
-                message = process.read()
+                message = read()
                 if message is None:
                     break
                 kind = message.get("kind") if isinstance(message, dict) else None

@@ -43,6 +43,8 @@ namespace ostrel {
     X(loop, "loop") X(loop_thread, "loop_thread") X(_callable_registry, "_callable_registry")     \
     X(_callable_lock, "_callable_lock") X(_next_callable_id, "_next_callable_id")                 \
     X(send_request_sync, "send_request_sync") X(register_callable, "register_callable")           \
+    X(send_request_nowait, "send_request_nowait") X(cancelled, "cancelled")                       \
+    X(exception, "exception")           \
     X(to_wire, "to_wire")                                                                         \
     X(from_wire, "from_wire") X(acquire, "acquire") X(release, "release") X(cancel, "cancel")     \
     X(done, "done") X(set_result, "set_result") X(set_exception, "set_exception") X(get, "get")   \

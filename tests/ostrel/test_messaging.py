@@ -221,15 +221,6 @@ def test_handler_errors(m):
         m.send_request_sync({})
     assert m.waiters == {}
 
-    def interrupted(message):
-        raise KeyboardInterrupt
-
-    m.set_send_handler(interrupted)
-    with pytest.raises(KeyboardInterrupt):
-        m.send_request_sync({})
-    assert len(m.waiters) == 1  # not an Exception: no clean-up
-    m.waiters.clear()
-
 
 def test_arguments(m):
     with pytest.raises(TypeError, match=r"^Argument 'req' has incorrect type \(expected dict, got NoneType\)$"):
