@@ -6,8 +6,8 @@ A script cannot do better than its time at zero latency plus one round trip for 
 needs. Releases need none (nothing reads their answer), so the floor counts every request but
 the releases. The ratio to the floor is what waiting costs beyond that.
 """
+import textwrap
 import threading
-import time
 
 from devkit.kernel import Kernel
 
@@ -23,6 +23,9 @@ SIZES = {
     "quick": (1000, 10, 100, 3, (0.002,)),
     "smoke": (20, 4, 5, 1, (0.002,)),
 }
+# rows of the block that is written and read back whole (10 columns), rounds
+BIG = {"full": (10000, 5), "quick": (10000, 3), "smoke": (200, 1)}
+BIG_LIMIT = 2.0  # reading the block back takes at most this many times writing it
 
 
 def _column(n):
@@ -94,6 +97,22 @@ class _Counter:
         return counts
 
 
+def timed(source):
+    """The script as the body of a function that is timed from its call to its return, and prints
+    the seconds: its proxies are local names, released as it returns, so their releases are part
+    of the time, and the kernel's own work around a script (a thread, compiling, a collection) is
+    not."""
+    return ("import time as _time\n\ndef _script():\n" + textwrap.indent(source.strip("\n"), "    ")
+            + "\n\n_start = _time.perf_counter()\n_script()\nprint(_time.perf_counter() - _start)\n")
+
+
+def _time_script(kernel, source, label):
+    result = kernel.run_script(timed(source), f"<{label}>")
+    if not result.ok:
+        raise AssertionError(f"the script {label!r} failed:\n{result.error}")
+    return float(result.output.split()[-1])
+
+
 def _run_round(latency, setup, cases):
     """One kernel at `latency`: the setup, then each script once. Returns [(seconds, counts)]."""
     out = []
@@ -106,11 +125,7 @@ def _run_round(latency, setup, cases):
                 raise AssertionError(f"the bench's setup failed:\n{done.error}")
             for label, source in cases:
                 counter.take()
-                start = time.perf_counter()
-                result = kernel.run_script(source, f"<{label}>")
-                seconds = time.perf_counter() - start
-                if not result.ok:
-                    raise AssertionError(f"the script {label!r} failed:\n{result.error}")
+                seconds = _time_script(kernel, source, label)
                 out.append((seconds, counter.take()))
         finally:
             kernel.messaging.set_send_handler(counter._handler)
@@ -135,6 +150,29 @@ def measure(size="full"):
     return figures, latencies
 
 
+def read_write(size="full"):
+    """Seconds to write a block of 10 columns and to read it back whole, at zero latency: what the
+    devkit's own channel costs for large answers. Returns (write medians, read medians, rows)."""
+    rows, rounds = BIG[size]
+    address = f"A1:J{rows}"
+    write = f"""
+Context.workbook.worksheets.getItem("Big").getRange("{address}").values = [
+    [r * 10 + c + 0.25 for c in range(10)] for r in range({rows})]
+"""
+    read = f"""
+values = Context.workbook.worksheets.getItem("Big").getRange("{address}").values
+"""
+    times = {"write": [], "read": []}
+    with Kernel() as kernel:
+        kernel.run_script('Context.workbook.worksheets.add("Big")\n', "<setup>")
+        for r in range(rounds + 1):  # the first round warms up
+            for name, source in (("write", write), ("read", read)):
+                seconds = _time_script(kernel, source, name)
+                if r:
+                    times[name].append(seconds)
+    return median(times["write"]), median(times["read"]), rows
+
+
 def run(size="full"):
     figures, latencies = measure(size)
     out = []
@@ -153,4 +191,7 @@ def run(size="full"):
             context = f"{fmt_seconds(at_latency)} vs floor {fmt_seconds(floor)}"
             limit = GOAL if latency == 0.002 else None
             out.append(ratio_row(section, f"at {ms} / floor", at_latency / floor, limit, context=context))
+    write, read, rows = read_write(size)
+    out.append(ratio_row(f"{SECTION}: {rows:,} x 10 values, whole", "read back / write", read / write, BIG_LIMIT,
+                         context=f"{fmt_seconds(read)} vs {fmt_seconds(write)}"))
     return out
