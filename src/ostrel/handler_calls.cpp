@@ -1,6 +1,8 @@
 // The send handler's calls, kept from nesting on one thread (see handler_calls.hpp).
 #include "ostrel/handler_calls.hpp"
 
+#include "support/thread_exit.hpp"
+
 #include <utility>
 #include <vector>
 
@@ -21,8 +23,10 @@ struct Queued {
 // the pointer is cleared before that frame ends.
 thread_local std::vector<Queued>* t_queue = nullptr;
 
+// The handler may block (writing to a full pipe, say) with the interpreter lock released.
 void invoke(PyObject* handler, PyObject* message) {
-    Ref ignored = Ref::steal(PyObject_CallOneArg(handler, message));
+    Ref ignored =
+        support::exit_safe([&] { return Ref::steal(PyObject_CallOneArg(handler, message)); });
 }
 
 // Sends what was queued, and whatever those sends queue in turn, in order. An error that is not

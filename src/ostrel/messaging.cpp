@@ -25,6 +25,7 @@
 #include "ostrel/handler_calls.hpp"
 #include "ostrel/parts.hpp"
 #include "support/function.hpp"
+#include "support/thread_exit.hpp"
 
 namespace ostrel {
 namespace {
@@ -207,7 +208,9 @@ bool from_response(PyObject* future, PyObject* exc) {
 Ref wait_for(PyObject* future, double seconds) {
     Ref timeout = Ref::steal(PyFloat_FromDouble(seconds));
     PyObject* args[] = {future, timeout.get()};
-    return Ref::steal(PyObject_VectorcallMethod(N.result, args, 1, C.timeout_kwnames));
+    return support::exit_safe([&] {
+        return Ref::steal(PyObject_VectorcallMethod(N.result, args, 1, C.timeout_kwnames));
+    });
 }
 
 // Waits for the response like `future.result(timeout=timeout)`, in slices short enough that an
@@ -221,9 +224,8 @@ Ref wait_response(PyObject* future, double timeout) {
     // Zero, negative, infinite and NaN time-outs keep `Future.result`'s own handling.
     if (!(timeout > kWaitSlice) || !std::isfinite(timeout)) return wait_for(future, timeout);
     using Clock = std::chrono::steady_clock;
-    const Clock::time_point deadline =
-        Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                           std::chrono::duration<double>(timeout));
+    const Clock::time_point deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                                          std::chrono::duration<double>(timeout));
     for (;;) {
         const double left = std::chrono::duration<double>(deadline - Clock::now()).count();
         if (left <= kWaitSlice) return wait_for(future, left > 0.0 ? left : 0.0);
