@@ -139,12 +139,10 @@ Ref on_message_impl(PyObject*, const ArgValues& a) {
         Ref r = call_method(future.get(), N.set_result, {message});
         return support::none();
     }
-    static PyObject* remote_error = nullptr;
-    if (!remote_error) remote_error = support::intern("Remote error").release();
     PyObject* error = nullptr;  // `message` is an exact dict (argument rule)
     support::check(PyDict_GetItemRef(message, N.error, &error));
     Ref error_ref = Ref::steal_or_null(error);
-    Ref text = error_text(error, remote_error);
+    Ref text = error_text(error, N.Remote_error);
     Ref exc = Ref::steal(PyObject_CallOneArg(PyExc_RuntimeError, text.get()));
     Ref r = call_method(future.get(), N.set_exception, {exc.get()});
     return support::none();

@@ -23,7 +23,7 @@ namespace ostrel {
     /* request and response messages */                                                           \
     X(method, "method") X(name, "name") X(caller, "caller") X(args, "args")                       \
     X(arg_type, "arg_type") X(requestId, "requestId") X(kind, "kind") X(request, "request")       \
-    X(ok, "ok") X(error, "error")                                                                 \
+    X(ok, "ok") X(error, "error") X(Remote_error, "Remote error")                                 \
     X(message, "message") X(result, "result") X(GET, "GET") X(GETITEM, "GETITEM") X(SET, "SET")   \
     X(CALL, "CALL") X(DEL, "DEL") X(PLACED, "PLACED") X(NAMED, "NAMED") X(Function, "Function")   \
     X(__call__, "__call__") X(__del__, "__del__") X(timeout, "timeout")                           \
