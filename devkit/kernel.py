@@ -70,6 +70,8 @@ class Kernel:
         self._idle = threading.Condition(self._lock)
         self._callbacks_running = 0
         self._thread_ids = itertools.count(1)
+        self._runs = 0  # run_script calls under way
+        self._registered_before = None  # callable ids registered when the first of them began
         self._closed = False
         self._timeout_override = None
         if request_timeout is not None:
@@ -309,16 +311,52 @@ class Kernel:
 
     def run_script(self, source, filename="<script>", timeout=120.0, echo=False, extra_globals=None,
                    wait_for_callbacks=True):
-        """Runs a script to its end (bounded by `timeout`), then waits for the callbacks it set off."""
+        """Runs a script to its end (bounded by `timeout`), then waits for the callbacks it set off.
+
+        The Python callables the script passed to Excel are unregistered once it is over (once
+        every run_script of this kernel is over, when several overlap), so that a long-lived
+        kernel does not keep each run's functions, and the globals they hold, until `reset`. A
+        handler that the workbook still keeps after that is answered with an error."""
+        self._run_started()
         future = self.submit_script(source, filename, echo, extra_globals)
         try:
             result = future.result(timeout=timeout)
         except concurrent.futures.TimeoutError:
+            # The script goes on: its callables stay registered until it ends.
+            future.add_done_callback(lambda _: self._run_finished())
             return ScriptResult(ok=False, error=f"The script did not finish within {timeout:g} s\n",
                                 error_type="TimeoutError", error_message="script timed out")
-        if wait_for_callbacks:
-            self.wait_for_callbacks()
+        except BaseException:
+            self._run_finished()
+            raise
+        try:
+            if wait_for_callbacks:
+                self.wait_for_callbacks()
+        finally:
+            self._run_finished()
         return result
+
+    # -- the callable registry ---------------------------------------------------------------------
+
+    def _registered_ids(self):
+        messaging = self.messaging
+        with messaging._callable_lock:
+            return set(messaging._callable_registry)
+
+    def _run_started(self):
+        with self._lock:
+            self._runs += 1
+            if self._runs == 1:
+                self._registered_before = self._registered_ids()
+
+    def _run_finished(self):
+        with self._lock:
+            self._runs -= 1
+            if self._runs:
+                return
+            before, self._registered_before = self._registered_before, None
+        for callable_id in self._registered_ids() - before:
+            self.messaging.unregister_callable(callable_id)
 
     # -- request timeout ---------------------------------------------------------------------------
 
