@@ -1,6 +1,9 @@
 """The add-in as a Node.js child process: JSON lines on its stdin and stdout, its diagnostics on
 stderr (kept for error reports). Writing is serialised by a re-entrant lock, because a proxy
-finalised while a message is being prepared sends its release from the same thread."""
+finalised while a message is being prepared sends its release from the same thread.
+
+All three pipes are buffered: a large answer is one line of megabytes, which an unbuffered pipe
+would read a byte per system call."""
 import collections
 import json
 import os
@@ -41,7 +44,7 @@ class AddinProcess:
         if verbose:
             args.append("--verbose")
         self._proc = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                      env=_child_env(), bufsize=0, close_fds=True)
+                                      env=_child_env(), close_fds=True)
         self._write_lock = threading.RLock()
         self.stderr_lines = collections.deque(maxlen=200)
         self._verbose = verbose
@@ -69,8 +72,14 @@ class AddinProcess:
         """The next message from the add-in; None once its output has ended. Lines that are not
         JSON are kept with its diagnostics and skipped."""
         while True:
-            line = self._proc.stdout.readline()
+            try:
+                line = self._proc.stdout.readline()
+            except ValueError:  # already closed, at the end of the output
+                return None
             if not line:
+                # The reader closes the pipe at its end: closing it under a reader still busy
+                # with the last answers would cut them off.
+                self._proc.stdout.close()
                 return None
             try:
                 message = decode_message(line)
@@ -93,7 +102,6 @@ class AddinProcess:
             self._proc.kill()
             self._proc.wait(timeout=timeout)
         self._stderr_thread.join(timeout=timeout)
-        self._proc.stdout.close()
 
     def kill(self):
         """Ends the process abruptly, as a crashed or closed add-in would."""

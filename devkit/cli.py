@@ -17,9 +17,20 @@ def _settings(pairs):
     return settings
 
 
-def run_file(path, settings=None, timeout=120.0, verbose=False, out=sys.stdout):
-    """Runs one script file in a new kernel; prints its output, its failure and the workbook.
-    Returns the process exit status."""
+def latency_ms(text):
+    """An argparse type: milliseconds (>= 0) as seconds."""
+    try:
+        value = float(text)
+    except ValueError:
+        value = -1.0
+    if not 0.0 <= value < float("inf"):
+        raise argparse.ArgumentTypeError(f"needs a number of milliseconds >= 0, got {text!r}")
+    return value / 1000.0
+
+
+def run_file(path, settings=None, timeout=120.0, verbose=False, out=sys.stdout, latency=0.0):
+    """Runs one script file in a new kernel (`latency`: see `Kernel`); prints its output, its failure
+    and the workbook. Returns the process exit status."""
     from .kernel import Kernel
 
     try:
@@ -29,7 +40,7 @@ def run_file(path, settings=None, timeout=120.0, verbose=False, out=sys.stdout):
         print(f"cannot read the script {path}: {exc}", file=sys.stderr)
         return 2
     filename = os.path.abspath(path)
-    with Kernel(settings=settings, verbose=verbose) as kernel:
+    with Kernel(settings=settings, verbose=verbose, latency=latency) as kernel:
         result = kernel.run_script(source, filename, timeout=timeout, echo=out is sys.stdout)
         if out is not sys.stdout:
             out.write(result.output)
@@ -43,6 +54,8 @@ def run_file(path, settings=None, timeout=120.0, verbose=False, out=sys.stdout):
 
 
 def main(argv=None):
+    from .playground import cli as playground_cli
+
     parser = argparse.ArgumentParser(prog="python -m devkit", description=__doc__)
     sub = parser.add_subparsers(dest="command", required=True)
     run = sub.add_parser("run", help="run a script against a fresh workbook and print the workbook")
@@ -50,15 +63,15 @@ def main(argv=None):
     run.add_argument("--setting", action="append", metavar="NAME=VALUE", help="a value GetSetting(NAME) returns")
     run.add_argument("--timeout", type=float, default=120.0, help="seconds the script may run (default 120)")
     run.add_argument("--verbose", action="store_true", help="show every message to and from the add-in")
+    run.add_argument("--latency-ms", type=latency_ms, default=0.0, metavar="N",
+                     help="deliver every answer of the add-in N ms late, as a real channel would (default 0)")
     sub.add_parser("demo", help="run the example report and show the editor services on it")
-    from .playground import cli as playground_cli
-
     playground_cli.add_parser(sub)
     args = parser.parse_args(argv)
     if args.command == "playground":
         return playground_cli.run(args)
     if args.command == "run":
-        return run_file(args.script, _settings(args.setting), args.timeout, args.verbose)
+        return run_file(args.script, _settings(args.setting), args.timeout, args.verbose, latency=args.latency_ms)
     from .demo import main as demo_main
 
     return demo_main()

@@ -19,6 +19,7 @@ import threading
 import traceback
 
 from .addin_process import AddinProcess, AddinStopped
+from .delay_line import DelayLine
 from .editor import start_editor_warm_up
 from .scripts import ScriptResult, describe_callable, format_failure, run_source
 
@@ -48,13 +49,19 @@ class Kernel:
     settings         values GetSetting answers with, by name
     request_timeout  seconds a proxy operation waits for the add-in (the bridge's default when None)
     warm_editor      parse the editor services' stubs at start-up, for a kernel that serves the editor
+    latency          seconds by which every message of the add-in reaches the kernel late (a channel's
+                     round trip: each request then costs at least that long), 0 for none
     """
 
-    def __init__(self, settings=None, request_timeout=None, verbose=False, ostrel=None, warm_editor=False):
+    def __init__(self, settings=None, request_timeout=None, verbose=False, ostrel=None, warm_editor=False,
+                 latency=0.0):
         self.ostrel = ostrel or load_ostrel()
         self.messaging = self.ostrel.messaging
         self.settings = dict(settings or {})
         self.verbose = verbose
+        self.latency = float(latency)
+        if not self.latency >= 0.0:
+            raise ValueError(f"latency must be a number of seconds >= 0, got {latency!r}")
         self.callback_errors = []
         self._lock = threading.Lock()
         self._controls = {}
@@ -63,6 +70,8 @@ class Kernel:
         self._idle = threading.Condition(self._lock)
         self._callbacks_running = 0
         self._thread_ids = itertools.count(1)
+        self._runs = 0  # run_script calls under way
+        self._registered_before = None  # callable ids registered when the first of them began
         self._closed = False
         self._timeout_override = None
         if request_timeout is not None:
@@ -87,20 +96,15 @@ class Kernel:
         conn = self._conn
         if conn is None or conn.closed.is_set():
             raise AddinStopped("The add-in is not running")
-        if message.get("method") == "DEL" and threading.current_thread() is conn.listener:
-            # A proxy finalised on the listener thread (by the cycle collector) cannot wait for
-            # its answer: only this thread could deliver it. Releases need no answer, so this
-            # one is sent and acknowledged here; the add-in's own answer is then ignored.
-            conn.process.send(message)
-            self.messaging.on_message({"requestId": message["requestId"], "kind": "response", "ok": True})
-            return
         conn.process.send(message)
 
     def _listen(self, conn):
-        process = conn.process
+        read = conn.process.read
+        if self.latency > 0.0:
+            read = DelayLine(read, self.latency, name=f"delay-line-{conn.generation}").read
         try:
             while True:
-                message = process.read()
+                message = read()
                 if message is None:
                     break
                 kind = message.get("kind") if isinstance(message, dict) else None
@@ -307,16 +311,52 @@ class Kernel:
 
     def run_script(self, source, filename="<script>", timeout=120.0, echo=False, extra_globals=None,
                    wait_for_callbacks=True):
-        """Runs a script to its end (bounded by `timeout`), then waits for the callbacks it set off."""
+        """Runs a script to its end (bounded by `timeout`), then waits for the callbacks it set off.
+
+        The Python callables the script passed to Excel are unregistered once it is over (once
+        every run_script of this kernel is over, when several overlap), so that a long-lived
+        kernel does not keep each run's functions, and the globals they hold, until `reset`. A
+        handler that the workbook still keeps after that is answered with an error."""
+        self._run_started()
         future = self.submit_script(source, filename, echo, extra_globals)
         try:
             result = future.result(timeout=timeout)
         except concurrent.futures.TimeoutError:
+            # The script goes on: its callables stay registered until it ends.
+            future.add_done_callback(lambda _: self._run_finished())
             return ScriptResult(ok=False, error=f"The script did not finish within {timeout:g} s\n",
                                 error_type="TimeoutError", error_message="script timed out")
-        if wait_for_callbacks:
-            self.wait_for_callbacks()
+        except BaseException:
+            self._run_finished()
+            raise
+        try:
+            if wait_for_callbacks:
+                self.wait_for_callbacks()
+        finally:
+            self._run_finished()
         return result
+
+    # -- the callable registry ---------------------------------------------------------------------
+
+    def _registered_ids(self):
+        messaging = self.messaging
+        with messaging._callable_lock:
+            return set(messaging._callable_registry)
+
+    def _run_started(self):
+        with self._lock:
+            self._runs += 1
+            if self._runs == 1:
+                self._registered_before = self._registered_ids()
+
+    def _run_finished(self):
+        with self._lock:
+            self._runs -= 1
+            if self._runs:
+                return
+            before, self._registered_before = self._registered_before, None
+        for callable_id in self._registered_ids() - before:
+            self.messaging.unregister_callable(callable_id)
 
     # -- request timeout ---------------------------------------------------------------------------
 

@@ -1,5 +1,7 @@
-"""`python -m devkit playground [--port N] [--no-browser] [--host ADDRESS --allow-remote]`."""
+"""`python -m devkit playground [--port N] [--no-browser] [--host ADDRESS --allow-remote] [--latency-ms N]`."""
 import sys
+
+from ..cli import latency_ms
 
 
 def add_parser(sub):
@@ -11,6 +13,8 @@ def add_parser(sub):
                    help="address to listen on (default 127.0.0.1; another one needs --allow-remote)")
     p.add_argument("--allow-remote", action="store_true",
                    help="allow --host to be an address other machines can reach (the page runs code)")
+    p.add_argument("--latency-ms", type=latency_ms, default=0.0, metavar="N",
+                   help="deliver every answer of the add-in N ms late, as a real channel would (default 0)")
     return p
 
 
@@ -18,7 +22,8 @@ def run(args):
     from .server import StartError, serve
 
     try:
-        return serve(args.host, args.port, open_browser=not args.no_browser, allow_remote=args.allow_remote)
+        return serve(args.host, args.port, open_browser=not args.no_browser, allow_remote=args.allow_remote,
+                     latency=args.latency_ms)
     except StartError as exc:
         print(f"playground: {exc}", file=sys.stderr)
         return 2

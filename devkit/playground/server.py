@@ -37,8 +37,8 @@ def bind(host, port):
                      " (choose another with --port N, or --port 0 for any free port)")
 
 
-def serve(host="127.0.0.1", port=None, open_browser=True, allow_remote=False, out=sys.stdout):
-    """Runs until interrupted. Returns the exit status."""
+def serve(host="127.0.0.1", port=None, open_browser=True, allow_remote=False, out=sys.stdout, latency=0.0):
+    """Runs until interrupted (`latency`: see `Kernel`). Returns the exit status."""
     import uvicorn
 
     from ..kernel import Kernel
@@ -62,7 +62,7 @@ def serve(host="127.0.0.1", port=None, open_browser=True, allow_remote=False, ou
 
     token = new_token()
     loop = asyncio.new_event_loop()
-    kernel = Kernel()
+    kernel = Kernel(latency=latency)
     service = EditorService()
     server = None
     thread = None

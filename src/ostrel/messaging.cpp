@@ -18,9 +18,14 @@
 // registry's copy and its entries. Allocating cannot run Python code either: CPython 3.12 and
 // later run the cyclic garbage collector only at the eval breaker, between bytecodes, never
 // inside an allocation, so no finaliser runs under either lock.
+#include <chrono>
+#include <cmath>
+
 #include "ostrel/common.hpp"
+#include "ostrel/handler_calls.hpp"
 #include "ostrel/parts.hpp"
 #include "support/function.hpp"
+#include "support/thread_exit.hpp"
 
 namespace ostrel {
 namespace {
@@ -81,8 +86,10 @@ Ref stored_id(PyObject* self, PyObject* rid) {
 Ref discard_waiter(PyObject* self, PyObject* rid) {
     Ref key;
     if (!PyUnicode_CheckExact(rid)) {
-        key = stored_id(self, rid);
-        if (key && key.get() == Py_None) return support::none();
+        // An id whose hash or comparison fails (an unhashable one, say) names no request: the
+        // message is dropped like that of an id never sent, and the listener goes on.
+        const bool looked_up = ignore_exception([&] { key = stored_id(self, rid); });
+        if (!looked_up || (key && key.get() == Py_None)) return support::none();
         if (key) rid = key.get();
     }
     Ref lock = get_attr(self, N._waiters_lock);
@@ -140,12 +147,10 @@ Ref on_message_impl(PyObject*, const ArgValues& a) {
         Ref r = call_method(future.get(), N.set_result, {message});
         return support::none();
     }
-    static PyObject* remote_error = nullptr;
-    if (!remote_error) remote_error = support::intern("Remote error").release();
     PyObject* error = nullptr;  // `message` is an exact dict (argument rule)
     support::check(PyDict_GetItemRef(message, N.error, &error));
     Ref error_ref = Ref::steal_or_null(error);
-    Ref text = error_text(error, remote_error);
+    Ref text = error_text(error, N.Remote_error);
     PyObject* type = is_index_refusal(error) ? C.index_error : PyExc_RuntimeError;
     Ref exc = Ref::steal(PyObject_CallOneArg(type, text.get()));
     Ref r = call_method(future.get(), N.set_exception, {exc.get()});
@@ -160,14 +165,33 @@ bool is_attribute_read(PyObject* req) {
     return method && PyUnicode_CheckExact(method) && equals(method, N.GET);
 }
 
+// True when the error that ended the wait is the one `on_message` set on the future (the add-in's
+// refusal), rather than one that reached the waiting thread from elsewhere (an asynchronous
+// exception, a signal handler's).
+bool from_response(PyObject* future, PyObject* exc) {
+    Ref done = call_method(future, N.done);
+    if (!support::truthy(done.get())) return false;
+    Ref cancelled = call_method(future, N.cancelled);
+    if (support::truthy(cancelled.get())) return false;
+    Ref zero = Ref::steal(PyFloat_FromDouble(0.0));
+    Ref set = call_method(future, N.exception, {zero.get()});
+    return set.get() == exc;
+}
+
 // The error that ends a request (the caught one is Python's current error): the waiter is removed
-// and the error raised again, a time-out as the builtin TimeoutError. An error of the wait loses
-// the traceback entries of `Future.result`, so that what the caller sees begins at its own line;
-// the exception object, its type, message and context stay. The add-in's refusal of an attribute
-// read becomes the attribute-read error, with the same message and context.
-[[noreturn]] void fail_request(PyObject* self, PyObject* rid, bool from_wait, bool attribute_read) {
+// and the error raised again, a time-out as the builtin TimeoutError. Whatever the error, even a
+// KeyboardInterrupt or SystemExit, the waiter goes before it propagates; a failure to remove it
+// then does not replace such an error. An error of the wait loses the traceback entries of
+// `Future.result`, so that what the caller sees begins at its own line; the exception object,
+// its type, message and context stay. The add-in's refusal of an attribute read becomes the
+// attribute-read error, with the same message and context.
+[[noreturn]] void fail_request(PyObject* self, PyObject* rid, PyObject* future, bool from_wait,
+                               bool attribute_read) {
     support::CaughtError err;
-    if (!err.matches(PyExc_Exception)) err.rethrow();
+    if (!err.matches(PyExc_Exception)) {
+        ignore_exception([&] { Ref popped = discard_waiter(self, rid); });
+        err.rethrow();
+    }
     if (from_wait) support::check(PyException_SetTraceback(err.get(), Py_None));
     Ref popped = discard_waiter(self, rid);
     if (err.matches(C.TimeoutError)) {
@@ -175,7 +199,8 @@ bool is_attribute_read(PyObject* req) {
         support::raise_in_context(PyExc_TimeoutError, text.get(), err.get());
     }
     if (from_wait && attribute_read &&
-        Py_IS_TYPE(err.get(), reinterpret_cast<PyTypeObject*>(PyExc_RuntimeError))) {
+        Py_IS_TYPE(err.get(), reinterpret_cast<PyTypeObject*>(PyExc_RuntimeError)) &&
+        from_response(future, err.get())) {
         Ref args = Ref::steal(PyException_GetArgs(err.get()));
         Ref exc = Ref::steal(PyObject_Call(C.attribute_error, args.get(), nullptr));
         Ref context = Ref::steal_or_null(PyException_GetContext(err.get()));
@@ -184,6 +209,53 @@ bool is_attribute_read(PyObject* req) {
         support::throw_error();
     }
     err.rethrow();
+}
+
+// `future.result(timeout=seconds)`.
+Ref wait_for(PyObject* future, double seconds) {
+    Ref timeout = Ref::steal(PyFloat_FromDouble(seconds));
+    PyObject* args[] = {future, timeout.get()};
+    return support::exit_safe([&] {
+        return Ref::steal(PyObject_VectorcallMethod(N.result, args, 1, C.timeout_kwnames));
+    });
+}
+
+// Waits for the response like `future.result(timeout=timeout)`, in slices short enough that an
+// exception meant for this thread ends the wait soon: an asynchronous exception is raised only
+// when the thread runs bytecode, and a signal handler's exception on the main thread only once
+// the wait returns to the interpreter; a blocked lock wakes for neither. Between slices the
+// interpreter checks both (the slice returns through `Future.result`'s own code) and so do we.
+constexpr double kWaitSlice = 0.05;  // seconds; an interrupt is seen within about this long
+
+Ref wait_response(PyObject* future, double timeout) {
+    // Zero, negative, infinite and NaN time-outs keep `Future.result`'s own handling.
+    if (!(timeout > kWaitSlice) || !std::isfinite(timeout)) return wait_for(future, timeout);
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                                          std::chrono::duration<double>(timeout));
+    for (;;) {
+        const double left = std::chrono::duration<double>(deadline - Clock::now()).count();
+        if (left <= kWaitSlice) return wait_for(future, left > 0.0 ? left : 0.0);
+        try {
+            return wait_for(future, kWaitSlice);
+        } catch (const support::PyErrorSet&) {
+            support::CaughtError err;
+            if (!err.matches(C.TimeoutError)) err.rethrow();
+            // The future may have been finished meanwhile, or hold a TimeoutError of its own:
+            // then its outcome is what the caller gets, at once.
+            Ref done = call_method(future, N.done);
+            if (support::truthy(done.get())) return wait_for(future, 0.0);
+        }
+        if (PyErr_CheckSignals() < 0) support::throw_error();
+    }
+}
+
+// The request message of a body: a copy of it with a fresh `requestId` and `kind` "request".
+Ref request_message(PyObject* req, PyObject* rid) {
+    Ref message = Ref::steal(PyDict_Copy(req));
+    support::check(PyDict_SetItem(message.get(), N.requestId, rid));
+    support::check(PyDict_SetItem(message.get(), N.kind, N.request));
+    return message;
 }
 
 Ref send_request_sync_impl(PyObject*, const ArgValues& a) {
@@ -195,9 +267,7 @@ Ref send_request_sync_impl(PyObject*, const ArgValues& a) {
 
     const bool attribute_read = is_attribute_read(req);
     Ref rid = new_hex_id();
-    Ref message = Ref::steal(PyDict_Copy(req));
-    support::check(PyDict_SetItem(message.get(), N.requestId, rid.get()));
-    support::check(PyDict_SetItem(message.get(), N.kind, N.request));
+    Ref message = request_message(req, rid.get());
     Ref future = Ref::steal(PyObject_CallNoArgs(C.Future));
     {
         Ref lock = get_attr(self, N._waiters_lock);
@@ -207,17 +277,26 @@ Ref send_request_sync_impl(PyObject*, const ArgValues& a) {
     }
 
     try {
-        Ref ignored = Ref::steal(PyObject_CallOneArg(handler.get(), message.get()));
+        call_handler(handler.get(), message.get());
     } catch (const support::PyErrorSet&) {
-        fail_request(self, rid.get(), false, attribute_read);
+        fail_request(self, rid.get(), future.get(), false, attribute_read);
     }
     try {
-        Ref timeout = Ref::steal(PyFloat_FromDouble(a.as_double(2)));
-        PyObject* args[] = {future.get(), timeout.get()};
-        return Ref::steal(PyObject_VectorcallMethod(N.result, args, 1, C.timeout_kwnames));
+        return wait_response(future.get(), a.as_double(2));
     } catch (const support::PyErrorSet&) {
-        fail_request(self, rid.get(), true, attribute_read);
+        fail_request(self, rid.get(), future.get(), true, attribute_read);
     }
+}
+
+Ref send_request_nowait_impl(PyObject*, const ArgValues& a) {
+    PyObject* self = a[0];
+    Ref handler = get_attr(self, N._send_handler);
+    if (!support::truthy(handler.get()))
+        support::raise(PyExc_RuntimeError, "No send handler registered");
+    Ref rid = new_hex_id();
+    Ref message = request_message(a[1], rid.get());
+    send_unanswered(handler.get(), message.get());
+    return support::none();
 }
 
 Ref reset_impl(PyObject* module, const ArgValues& a) {
@@ -478,6 +557,23 @@ const FunctionDef unregister_callable_def{
     unregister_callable_impl,
     {{"callable_id", "str"}}};
 
+const FunctionDef send_request_nowait_def{
+    "send_request_nowait",
+    "Messaging.send_request_nowait",
+    "send_request_nowait(self, req: Dict[str, Any])\n\n"
+    "Send a request without waiting for its response.\n\n"
+    "The request is stamped as send_request_sync stamps it (a fresh requestId,\n"
+    "kind \"request\") and handed to the send handler at once; no future is\n"
+    "created, and a response that comes for it is dropped by on_message.\n"
+    "Proxies release their objects through it.\n\n"
+    "Threading Note: This method never blocks on a response, so it can be called\n"
+    "from any thread, the listener thread and finalisers included. A request made\n"
+    "on a thread that is inside the send handler is handed to the handler as soon\n"
+    "as that call returns, so the handler is never entered twice on one thread.",
+    {"send_request_nowait", {Param{"self"}, Param{"req", ArgType::Dict}}},
+    send_request_nowait_impl,
+    {{"req", "Dict[str, Any]"}}};
+
 const char* const kDoc =
     "\n    Handles messaging for the Python-Excel bridge.\n\n"
     "    This class does NOT start a WebSocket server. Instead, it uses a\n"
@@ -498,7 +594,8 @@ const char* const kDoc =
 Ref make_messaging_class(PyObject* module) {
     std::vector<support::Member> m = support::methods(
         module, {&init_def, &set_send_handler_def, &on_message_def, &send_request_sync_def,
-                 &reset_def, &register_callable_def, &get_callable_def, &unregister_callable_def});
+                 &reset_def, &register_callable_def, &get_callable_def, &unregister_callable_def,
+                 &send_request_nowait_def});
     return support::make_class(module, "Messaging", nullptr, kDoc, std::move(m));
 }
 

@@ -194,11 +194,20 @@ Ref call_impl(PyObject* module, const ArgValues& a) {
     return decode_result(module, response.get());
 }
 
+// A release needs no answer, and a finaliser must not wait for one: it may run on the very
+// thread that delivers answers. So it goes through `send_request_nowait`; a messaging object
+// without that method (one the kernel or a test put in place) gets `send_request_sync(body)`.
 Ref del_impl(PyObject* module, const ArgValues& a) {
     ignore_exception([&] {
         Ref caller = get_attr(a[0], N._internal_id);
         Ref body = make_dict({{N.method, N.DEL}, {N.name, N.__del__}, {N.caller, caller.get()}});
-        Ref response = send(module, body.get());
+        Ref messaging = lookup_global(module, N.messaging);
+        Ref nowait = support::get_attr_optional(messaging.get(), N.send_request_nowait);
+        if (nowait) {
+            Ref ignored = support::call(nowait.get(), {body.get()});
+        } else {
+            Ref response = call_method(messaging.get(), N.send_request_sync, {body.get()});
+        }
     });
     return support::none();
 }

@@ -24,6 +24,7 @@ namespace ostrel {
     X(method, "method") X(name, "name") X(caller, "caller") X(args, "args")                       \
     X(arg_type, "arg_type") X(requestId, "requestId") X(kind, "kind") X(request, "request")       \
     X(ok, "ok") X(error, "error") X(code, "code") X(IndexOutOfRange, "IndexOutOfRange")          \
+    X(Remote_error, "Remote error")                                                               \
     X(message, "message") X(result, "result") X(GET, "GET") X(GETITEM, "GETITEM") X(SET, "SET")   \
     X(CALL, "CALL") X(DEL, "DEL") X(PLACED, "PLACED") X(NAMED, "NAMED") X(Function, "Function")   \
     X(__call__, "__call__") X(__del__, "__del__") X(timeout, "timeout")                           \
@@ -43,6 +44,8 @@ namespace ostrel {
     X(loop, "loop") X(loop_thread, "loop_thread") X(_callable_registry, "_callable_registry")     \
     X(_callable_lock, "_callable_lock") X(_next_callable_id, "_next_callable_id")                 \
     X(send_request_sync, "send_request_sync") X(register_callable, "register_callable")           \
+    X(send_request_nowait, "send_request_nowait") X(cancelled, "cancelled")                       \
+    X(exception, "exception")           \
     X(to_wire, "to_wire")                                                                         \
     X(from_wire, "from_wire") X(acquire, "acquire") X(release, "release") X(cancel, "cancel")     \
     X(done, "done") X(set_result, "set_result") X(set_exception, "set_exception") X(get, "get")   \

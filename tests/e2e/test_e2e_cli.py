@@ -83,3 +83,14 @@ def test_run_refuses_a_missing_script_plainly(tmp_path):
     assert proc.returncode == 2
     assert proc.stderr.startswith(f"cannot read the script {tmp_path / 'missing.py'}: ")
     assert "Traceback" not in proc.stderr
+
+
+def test_run_with_latency(tmp_path):
+    script = tmp_path / "slow.py"
+    script.write_text('Context.workbook.worksheets.getActiveWorksheet().getRange("A1").values = [["late"]]\n')
+    proc = run_devkit("run", str(script), "--latency-ms", "5")
+    assert proc.returncode == 0, proc.stdout + proc.stderr
+    assert "1 | late" in proc.stdout
+    for bad in ("-1", "soon", "inf"):
+        proc = run_devkit("run", str(script), "--latency-ms", bad)
+        assert proc.returncode == 2 and "needs a number of milliseconds >= 0" in proc.stderr

@@ -1,5 +1,6 @@
 """Fixtures for the bridge's suites: the module, and a fake add-in installed as send handler."""
 import gc
+import sys
 
 import pytest
 
@@ -32,3 +33,11 @@ def no_handler(ostrel):
     ostrel.messaging.set_send_handler(None)
     yield
     gc.collect()
+
+
+@pytest.fixture
+def unraisable(monkeypatch):
+    """The exceptions reported as ignored (in a finaliser, say) during the test."""
+    seen = []
+    monkeypatch.setattr(sys, "unraisablehook", lambda info: seen.append(info.exc_value))
+    return seen

@@ -63,7 +63,7 @@ def test_class_shapes(ostrel):
 
     assert methods(ostrel.Messaging) == [
         "__init__", "set_send_handler", "on_message", "send_request_sync", "reset",
-        "register_callable", "get_callable", "unregister_callable"]
+        "register_callable", "get_callable", "unregister_callable", "send_request_nowait"]
     assert methods(ostrel.OfficeJsObject) == [
         "__init__", "__getattr__", "__getitem__", "__setattr__", "__call__", "__del__", "__repr__"]
     for cls in (ostrel.OfficeJsArray, ostrel.OfficeJsDict):

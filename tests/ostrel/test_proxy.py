@@ -9,13 +9,6 @@ import pytest
 from ostrel_fakes import ok, wire
 
 
-@pytest.fixture
-def unraisable(monkeypatch):
-    seen = []
-    monkeypatch.setattr(sys, "unraisablehook", lambda info: seen.append(info.exc_value))
-    return seen
-
-
 def test_internal_names_are_local(ostrel, addin):
     assert ostrel.Excel._internal_id == 1
     assert ostrel.Excel._internal_typeName == "Excel"

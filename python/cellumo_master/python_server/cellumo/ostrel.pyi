@@ -85,6 +85,8 @@ class Messaging:
         """Retrieve a registered callable by its ID, or None if not found."""
     def unregister_callable(self, callable_id: str) -> None:
         """Remove a callable from the registry."""
+    def send_request_nowait(self, req: Dict[str, Any]) -> None:
+        """Send a request without waiting for its response (any response is dropped)."""
 
 def _cw__getattr__(self: Any, name: str) -> Any: ...
 def _cw__getitem__(self: Any, index: int | slice) -> Any: ...
