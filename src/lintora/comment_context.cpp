@@ -5,8 +5,6 @@
 namespace lintora {
 namespace {
 
-using support::intern;
-
 // The buffer's first `line` lines as readline would hand them to the tokenizer, the last one cut at
 // the cursor; an empty Ref when no comment can hold the cursor (no such position, or no '#' before
 // the cursor on its line: a comment containing the cursor starts there).
@@ -32,8 +30,8 @@ Ref source_to_cursor(PyObject* code, Py_ssize_t line, Py_ssize_t column) {
 // Scans the tokens of `lines`; true when a comment token starts on `cursor_row` (1-based within
 // `lines`). Errors of the tokenizer propagate.
 bool comment_on_row(PyObject* tokenize, PyObject* readline, Py_ssize_t cursor_row) {
-    Ref comment = Ref::steal(PyObject_GetAttr(tokenize, intern("COMMENT").get()));
-    Ref tokens = call_method(tokenize, intern("generate_tokens").get(), {readline});
+    Ref comment = Ref::steal(PyObject_GetAttr(tokenize, N.COMMENT));
+    Ref tokens = call_method(tokenize, N.generate_tokens, {readline});
     for (Ref& token : iterate(tokens.get())) {
         Ref type = Ref::steal(PySequence_GetItem(token.get(), 0));
         if (!check(PyObject_RichCompareBool(type.get(), comment.get(), Py_EQ))) continue;
@@ -50,8 +48,7 @@ bool in_comment(PyObject* code, PyObject* line_obj, PyObject* column_obj) {
     if (!source) return false;
 
     Ref tokenize = support::import_module("tokenize");
-    Ref token_error = Ref::steal(PyObject_GetAttr(tokenize.get(), intern("TokenError").get()));
-    Ref next_name = intern("__next__");
+    Ref token_error = Ref::steal(PyObject_GetAttr(tokenize.get(), N.TokenError));
     // The tokenizer stops at the first error. An error on an earlier line (an unterminated string,
     // a stray dedent) says nothing about the cursor's line, so tokenizing starts afresh after the
     // lines it has read. Once it has read up to the cursor, its verdict stands: a string or bracket
@@ -60,7 +57,7 @@ bool in_comment(PyObject* code, PyObject* line_obj, PyObject* column_obj) {
     while (first < line) {
         Ref rest = Ref::steal(PyList_GetSlice(source.get(), first, line));
         Ref lines = Ref::steal(PyObject_GetIter(rest.get()));
-        Ref readline = Ref::steal(PyObject_GetAttr(lines.get(), next_name.get()));
+        Ref readline = Ref::steal(PyObject_GetAttr(lines.get(), N.dunder_next));
         const int found = guard(
             {token_error.get(), PyExc_SyntaxError},
             [&] { return comment_on_row(tokenize.get(), readline.get(), line - first) ? 1 : 0; },

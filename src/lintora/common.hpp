@@ -142,6 +142,14 @@ using support::Ref;
     X(key, "key")                                                     \
     X(reverse, "reverse")                                             \
     X(dunder_getitem, "__getitem__")                                  \
+    X(dunder_next, "__next__")                                        \
+    X(compile, "compile")                                             \
+    X(finditer, "finditer")                                           \
+    X(start, "start")                                                 \
+    X(end, "end")                                                     \
+    X(COMMENT, "COMMENT")                                             \
+    X(TokenError, "TokenError")                                       \
+    X(generate_tokens, "generate_tokens")                             \
     /* result keys */                                                 \
     X(k_completions, "completions")                                   \
     X(k_error, "error")                                               \
@@ -181,7 +189,12 @@ using support::Ref;
     X(s_newline, "\n")                                                \
     X(s_separator, "\n\n---\n\n")                                     \
     X(s_utf8, "utf-8")                                                \
-    X(s_w, "w")
+    X(s_w, "w")                                                       \
+    /* Monaco's default word definition, which its Python mode keeps: a number with a */ \
+    /* fraction, or a run of characters that are neither whitespace nor one of its */    \
+    /* separators. JavaScript's \d and \w are ASCII-only, hence the explicit classes. */  \
+    X(s_monaco_word_pattern,                                          \
+      R"re((-?[0-9]*\.[0-9][A-Za-z0-9_]*)|([^`~!@#$%^&*()\-=+\[{\]}\\|;:'",.<>/?\s]+))re")
 // clang-format on
 
 SUPPORT_NAME_TABLE(Names, LINTORA_NAMES)
