@@ -2,28 +2,33 @@
 // '.', so a sentence typed in a comment would otherwise pop up every builtin name.
 #include "lintora/completion_text.hpp"
 
+#include "lintora/lines.hpp"
+
 namespace lintora {
 namespace {
 
-// The buffer's first `line` lines as readline would hand them to the tokenizer, the last one cut at
-// the cursor; an empty Ref when no comment can hold the cursor (no such position, or no '#' before
-// the cursor on its line: a comment containing the cursor starts there).
+// The buffer's first `line` lines as readline would hand them to the tokenizer (each ended by
+// "\n", the last one cut at the cursor); an empty Ref when no comment can hold the cursor (no such
+// position, or no '#' before the cursor on its line: a comment containing the cursor starts there).
 Ref source_to_cursor(PyObject* code, Py_ssize_t line, Py_ssize_t column) {
-    Ref lines = Ref::steal(PyUnicode_Split(code, N.s_newline, -1));
-    if (line < 1 || line > PyList_GET_SIZE(lines.get())) return Ref();
-    PyObject* current = PyList_GET_ITEM(lines.get(), line - 1);
-    if (column > PyUnicode_GET_LENGTH(current)) return Ref();
-    const Py_ssize_t hash = PyUnicode_FindChar(current, '#', 0, column, 1);
+    const std::vector<LineSpan> spans = line_spans(code);
+    if (line < 1 || line > static_cast<Py_ssize_t>(spans.size())) return Ref();
+    const LineSpan current = spans[static_cast<std::size_t>(line - 1)];
+    if (column < 0 || column > current.end - current.start) return Ref();
+    const Py_ssize_t hash = PyUnicode_FindChar(code, '#', current.start, current.start + column, 1);
     if (hash == -2) support::throw_error();
     if (hash < 0) return Ref();
 
     Ref source = Ref::steal(PyList_New(line));
     for (Py_ssize_t i = 0; i < line - 1; ++i) {
-        PyObject* text = PyList_GET_ITEM(lines.get(), i);
-        PyList_SET_ITEM(source.get(), i, Ref::steal(PyUnicode_Concat(text, N.s_newline)).release());
+        const LineSpan span = spans[static_cast<std::size_t>(i)];
+        Ref text = Ref::steal(PyUnicode_Substring(code, span.start, span.end));
+        PyList_SET_ITEM(source.get(), i,
+                        Ref::steal(PyUnicode_Concat(text.get(), N.s_newline)).release());
     }
-    PyList_SET_ITEM(source.get(), line - 1,
-                    Ref::steal(PyUnicode_Substring(current, 0, column)).release());
+    PyList_SET_ITEM(
+        source.get(), line - 1,
+        Ref::steal(PyUnicode_Substring(code, current.start, current.start + column)).release());
     return source;
 }
 
