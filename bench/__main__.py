@@ -2,7 +2,8 @@
 
 Runs the sections (all by default), prints the machine, then the table of figures with their
 targets and verdicts. A full run of every section also writes the table as Markdown to
-bench/RESULTS.md, for README.md to show; --out writes it anywhere, for any run.
+bench/RESULTS.md; --out writes it anywhere, for any run. Every run that is neither --smoke nor
+--out replaces its sections' rows in bench/results.json and regenerates README.md's table.
 """
 import argparse
 import importlib
@@ -10,7 +11,7 @@ import sys
 import time
 from pathlib import Path
 
-from . import report
+from . import published, report
 
 SECTIONS = ("encode", "dataframe", "decode", "proxy_op", "throughput", "editor", "excel_api", "memory", "playground")
 NOTE = ("Medians over interleaved runs after warm-up, the collector paused per sample; every "
@@ -23,6 +24,8 @@ def run_sections(names, size, echo=print):
         module = importlib.import_module(f"bench.{name}")
         start = time.perf_counter()
         got = module.run(size)
+        for row in got:
+            row.bench = name
         echo(f"  {name}: {len(got)} figures in {time.perf_counter() - start:.1f} s", file=sys.stderr)
         rows += got
     return rows
@@ -61,6 +64,9 @@ def main(argv=None):
     if out is not None:
         out.write_text(text)
         summary += f"; table written to {out}"
+    if size != "smoke" and args.out is None:
+        published.publish(rows, facts, size, names, order=SECTIONS)
+        summary += "; README.md's table updated"
     print(summary)
     return 0
 

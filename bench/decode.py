@@ -44,5 +44,5 @@ def run(size="full"):
         )
         m = {name: median(s) for name, s in samples.items()}
         section = f"3 decode {rows_n}x{cols} {kind}"
-        out.extend(floor_rows(section, m, "from_wire", 1.3, 10, "decoder"))
+        out.extend(floor_rows(section, m, "from_wire", 1.3, None, "decoder"))
     return out

@@ -48,7 +48,7 @@ def run(size="full"):
         )
         m = {name: median(s) for name, s in samples.items()}
         section = f"1 encode {rows_n}x{cols} {kind}"
-        out.extend(floor_rows(section, m, "to_wire", 1.3, 8, "encoder"))
+        out.extend(floor_rows(section, m, "to_wire", 1.3, None, "encoder"))
         out.append(ratio_row(section, "json.loads of the wire text / to_wire", m["json.loads"] / m["native"],
                              context=f"median {fmt_seconds(m['json.loads'])}"))
     return out

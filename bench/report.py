@@ -18,6 +18,7 @@ class Row:
     result: str
     target: str = "report"
     met: Optional[bool] = None
+    bench: str = ""  # the bench section that measured it, set when the section has run
 
     @property
     def verdict(self):
