@@ -4,7 +4,7 @@
 // payload as given (isoformat() for dates, as the real encoder must). The decoder floor builds
 // the same array proxies with the same contents straight from the plain values; dates, which
 // arrive as ISO text, are parsed with the parser it is given, as the real decoder must.
-#include "support/ref.hpp"
+#include "support/names.hpp"
 
 namespace {
 

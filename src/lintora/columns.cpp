@@ -2,8 +2,6 @@
 // (see columns.hpp).
 #include "lintora/columns.hpp"
 
-#include <new>
-
 #include "support/values.hpp"
 
 namespace lintora {
@@ -27,34 +25,22 @@ Py_ssize_t utf16_width(Py_UCS4 c) { return c < 0x10000 ? 1 : 2; }
 
 }  // namespace
 
-const Columns::Line* Columns::find(Py_ssize_t line) {
+bool Columns::find(Py_ssize_t line, Line& out) {
     if (!split_) {
-        const int kind = PyUnicode_KIND(code_);
-        const void* data = PyUnicode_DATA(code_);
-        const Py_ssize_t n = PyUnicode_GET_LENGTH(code_);
-        try {
-            Py_ssize_t start = 0;
-            Py_UCS4 widest = 0;
-            for (Py_ssize_t i = 0; i < n; ++i) {
-                const Py_UCS4 c = PyUnicode_READ(kind, data, i);
-                if (c == '\n' || c == '\r') {
-                    lines_.push_back({start, i, widest});
-                    if (c == '\r' && i + 1 < n && PyUnicode_READ(kind, data, i + 1) == '\n') ++i;
-                    start = i + 1;
-                    widest = 0;
-                } else if (c > widest) {
-                    widest = c;
-                }
-            }
-            lines_.push_back({start, n, widest});
-        } catch (const std::bad_alloc&) {
-            PyErr_NoMemory();
-            support::throw_error();
-        }
+        lines_ = line_spans(code_);
         split_ = true;
     }
-    if (line < 1 || line > static_cast<Py_ssize_t>(lines_.size())) return nullptr;
-    return &lines_[static_cast<std::size_t>(line - 1)];
+    if (line < 1 || line > static_cast<Py_ssize_t>(lines_.size())) return false;
+    const LineSpan span = lines_[static_cast<std::size_t>(line - 1)];
+    const int kind = PyUnicode_KIND(code_);
+    const void* data = PyUnicode_DATA(code_);
+    Py_UCS4 widest = 0;
+    for (Py_ssize_t i = span.start; i < span.end; ++i) {
+        const Py_UCS4 c = PyUnicode_READ(kind, data, i);
+        if (c > widest) widest = c;
+    }
+    out = {span.start, span.end, widest};
+    return true;
 }
 
 Ref Columns::editor_column(PyObject* line, PyObject* column, PythonUnit unit) {
@@ -65,9 +51,10 @@ Ref Columns::editor_column(PyObject* line, PyObject* column, PythonUnit unit) {
     Py_ssize_t lineno = 0, wanted = 0;
     if (!as_index(line, lineno) || !as_index(column, wanted) || wanted < 1)
         return Ref::borrow(column);
-    const Line* l = find(lineno);
-    if (!l || l->widest < (unit == PythonUnit::Utf8Bytes ? 0x80u : 0x10000u))
+    Line found{};
+    if (!find(lineno, found) || found.widest < (unit == PythonUnit::Utf8Bytes ? 0x80u : 0x10000u))
         return Ref::borrow(column);
+    const Line* l = &found;
 
     const int kind = PyUnicode_KIND(code_);
     const void* data = PyUnicode_DATA(code_);
@@ -90,8 +77,9 @@ Ref Columns::jedi_column(PyObject* line, PyObject* column) {
     Py_ssize_t lineno = 0, wanted = 0;
     if (!as_index(line, lineno) || !as_index(column, wanted) || wanted < 0)
         return Ref::borrow(column);
-    const Line* l = find(lineno);
-    if (!l || l->widest < 0x10000u) return Ref::borrow(column);
+    Line found{};
+    if (!find(lineno, found) || found.widest < 0x10000u) return Ref::borrow(column);
+    const Line* l = &found;
 
     const int kind = PyUnicode_KIND(code_);
     const void* data = PyUnicode_DATA(code_);

@@ -4,12 +4,13 @@
 // editor services goes through here, so all of them agree on the text they point at.
 //
 // A buffer of ASCII text costs one flag test (CPython records it per str). Otherwise the buffer
-// is split into lines once, on "\n", "\r\n" and "\r" as Python, jedi and Monaco all do, noting
-// the widest character of each line, so that a line whose units all agree is passed over.
+// is split into lines once, by the editor services' one line rule (lines.hpp), and a line is
+// converted only when its widest character makes the units differ.
 #pragma once
 
 #include <vector>
 
+#include "lintora/lines.hpp"
 #include "support/ref.hpp"
 
 namespace lintora {
@@ -46,11 +47,11 @@ private:
         Py_UCS4 widest;    // the largest character on the line (0 for an empty line)
     };
 
-    // The 1-based line `line`, or nullptr when the buffer has no such line.
-    const Line* find(Py_ssize_t line);
+    // The 1-based line `line`, or false when the buffer has no such line.
+    bool find(Py_ssize_t line, Line& out);
 
     PyObject* code_;
-    std::vector<Line> lines_;
+    std::vector<LineSpan> lines_;
     bool split_ = false;
 };
 

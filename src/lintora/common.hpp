@@ -89,16 +89,18 @@ using support::Ref;
     X(type, "type")                                                   \
     X(docstring, "docstring")                                         \
     X(full_name, "full_name")                                         \
-    /* read by the completion cache: jedi's name objects, the module directory's stat */ \
+    /* jedi's non-public attributes, read by the completion cache (j_ marks them all: the */ \
+    /* suite checks each one against the installed jedi) */           \
     X(j_name, "_name")                                                \
     X(j_wrapped_name, "_wrapped_name")                                \
     X(j_from_module_context, "_from_module_context")                  \
     X(j_apply_decorators, "_apply_decorators")                        \
     X(j_cached_name, "_cached_name")                                  \
-    X(tree_name, "tree_name")                                         \
-    X(tree_node, "tree_node")                                         \
-    X(get_root_context, "get_root_context")                           \
-    X(py__file__, "py__file__")                                       \
+    X(j_tree_name, "tree_name")                                       \
+    X(j_tree_node, "tree_node")                                       \
+    X(j_get_root_context, "get_root_context")                         \
+    X(j_py__file__, "py__file__")                                     \
+    /* read by the completion cache: the module directory's stat */   \
     X(get_completion_prefix_length, "get_completion_prefix_length")   \
     X(stat, "stat")                                                   \
     X(st_mtime_ns, "st_mtime_ns")                                     \
@@ -140,6 +142,14 @@ using support::Ref;
     X(key, "key")                                                     \
     X(reverse, "reverse")                                             \
     X(dunder_getitem, "__getitem__")                                  \
+    X(dunder_next, "__next__")                                        \
+    X(compile, "compile")                                             \
+    X(finditer, "finditer")                                           \
+    X(start, "start")                                                 \
+    X(end, "end")                                                     \
+    X(COMMENT, "COMMENT")                                             \
+    X(TokenError, "TokenError")                                       \
+    X(generate_tokens, "generate_tokens")                             \
     /* result keys */                                                 \
     X(k_completions, "completions")                                   \
     X(k_error, "error")                                               \
@@ -179,7 +189,12 @@ using support::Ref;
     X(s_newline, "\n")                                                \
     X(s_separator, "\n\n---\n\n")                                     \
     X(s_utf8, "utf-8")                                                \
-    X(s_w, "w")
+    X(s_w, "w")                                                       \
+    /* Monaco's default word definition, which its Python mode keeps: a number with a */ \
+    /* fraction, or a run of characters that are neither whitespace nor one of its */    \
+    /* separators. JavaScript's \d and \w are ASCII-only, hence the explicit classes. */  \
+    X(s_monaco_word_pattern,                                          \
+      R"re((-?[0-9]*\.[0-9][A-Za-z0-9_]*)|([^`~!@#$%^&*()\-=+\[{\]}\\|;:'",.<>/?\s]+))re")
 // clang-format on
 
 SUPPORT_NAME_TABLE(Names, LINTORA_NAMES)

@@ -203,22 +203,22 @@ CompletionCache::Key CompletionCache::key_for(PyObject* completion, PyObject* na
             Ref anchor;
             Ref context;
             Ref full_lookup = support::none();
-            Ref tree_name = get_attr_optional(jedi_name.get(), N.tree_name);
+            Ref tree_name = get_attr_optional(jedi_name.get(), N.j_tree_name);
             if (tree_name && tree_name.get() != Py_None) {
                 anchor = std::move(tree_name);
-                context = call_method(jedi_name.get(), N.get_root_context, {});
+                context = call_method(jedi_name.get(), N.j_get_root_context, {});
             } else {
                 // A submodule offered by an import: known by its parent module and its name.
                 Ref parent = get_attr_optional(jedi_name.get(), N.j_from_module_context);
                 if (!parent) return {};
-                anchor = get_attr(parent.get(), N.tree_node);
-                context = call_method(parent.get(), N.get_root_context, {});
+                anchor = get_attr(parent.get(), N.j_tree_node);
+                context = call_method(parent.get(), N.j_get_root_context, {});
                 // From three typed characters on, jedi documents such names in full.
                 Ref typed = call_method(completion, N.get_completion_prefix_length, {});
                 full_lookup = support::boolean(compare_int(typed.get(), 3) >= 0);
             }
             if (anchor.get() == Py_None) return {};
-            Ref file = call_method(context.get(), N.py__file__, {});
+            Ref file = call_method(context.get(), N.j_py__file__, {});
             if (file.get() == Py_None || equals(file.get(), script_path_.get())) return {};
             if (user_prefix_) {
                 Ref file_text = str(file.get());

@@ -25,7 +25,6 @@ public:
 private:
     Ref word_;
     Py_ssize_t word_length_ = 0;
-    Ref prefix_length_method_;
 };
 
 }  // namespace lintora

@@ -2,6 +2,7 @@
 #include "lintora/common.hpp"
 #include "lintora/completion_cache.hpp"
 #include "lintora/completion_text.hpp"
+#include "lintora/lines.hpp"
 #include "lintora/methods.hpp"
 
 namespace lintora {
@@ -20,28 +21,13 @@ Ref error_result(PyObject* message) {
     return make_dict({{N.k_completions, empty.get()}, {N.k_error, message}});
 }
 
-// The line `line` (1-based) of `code`, or an empty Ref when there is no such line.
-Ref line_of(PyObject* code, PyObject* line) {
-    Ref lines = Ref::steal(PyUnicode_Split(code, N.s_newline, -1));
-    if (compare_int(line, 1) < 0 ||
-        compare_int(line, static_cast<long>(PyList_GET_SIZE(lines.get()))) > 0) {
-        return Ref();
-    }
-    const Py_ssize_t index = PyLong_AsSsize_t(line) - 1;
-    return Ref::borrow(PyList_GET_ITEM(lines.get(), index));
-}
-
-// `text[:column]` with slice semantics (a negative column counts from the end).
-Ref slice_to(PyObject* text, PyObject* column) {
-    return Ref::steal(PySequence_GetSlice(text, 0, support::as_clamped_index(column)));
-}
-
 // True when the text before the cursor ends in the alias part of an import, where nothing useful
 // can be offered.
 bool in_import_alias(PyObject* module, PyObject* code, PyObject* line, PyObject* column) {
-    Ref current = line_of(code, line);
+    Ref current = line_text(code, support::as_clamped_index(line));
     if (!current) return false;
-    Ref before = slice_to(current.get(), column);
+    Ref before =
+        Ref::steal(PySequence_GetSlice(current.get(), 0, support::as_clamped_index(column)));
     Ref pattern = lookup_global(module, N.g_alias_pattern);
     Ref found = call_method(pattern.get(), N.match, {before.get()});
     return found.get() != Py_None;
@@ -177,25 +163,11 @@ Ref get_completions_impl(PyObject* module, const ArgValues& a) {
         [](PyObject* message) { return error_result(message); });
 }
 
-// The trailing identifier-like run before the cursor: what `[a-zA-Z_][a-zA-Z0-9_]*$` finds.
 // Takes the first four arguments of a cursor request, in the same places.
 Ref get_word_prefix_impl(PyObject*, const ArgValues& a) {
-    Ref current = line_of(a[cursor_arg::code], a[cursor_arg::line]);
-    if (!current) return Ref::borrow(N.s_empty);
-    Ref before = slice_to(current.get(), a[cursor_arg::column]);
-    PyObject* s = before.get();
-    const Py_ssize_t end = PyUnicode_GET_LENGTH(s);
-    auto word_char = [](Py_UCS4 c) {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-               c == '_';
-    };
-    Py_ssize_t start = end;
-    while (start > 0 && word_char(PyUnicode_READ_CHAR(s, start - 1))) --start;
-    while (start < end && PyUnicode_READ_CHAR(s, start) >= '0' &&
-           PyUnicode_READ_CHAR(s, start) <= '9')
-        ++start;
-    if (start == end) return Ref::borrow(N.s_empty);
-    return Ref::steal(PyUnicode_Substring(s, start, end));
+    return word_before_cursor(a[cursor_arg::code], support::as_clamped_index(a[cursor_arg::line]),
+                              support::as_clamped_index(a[cursor_arg::column]),
+                              WordRule::Identifier);
 }
 
 }  // namespace

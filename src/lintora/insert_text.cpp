@@ -2,50 +2,18 @@
 // cursor so that the line reads as jedi completed it (see completion_text.hpp).
 #include "lintora/completion_text.hpp"
 
+#include "lintora/lines.hpp"
+
 namespace lintora {
-namespace {
 
-// Monaco's default word definition, which its Python mode keeps: a number with a fraction, or a run
-// of characters that are neither whitespace nor one of its separators. JavaScript's \d and \w are
-// ASCII-only, hence the explicit classes.
-constexpr const char* kMonacoWordPattern =
-    R"re((-?[0-9]*\.[0-9][A-Za-z0-9_]*)|([^`~!@#$%^&*()\-=+\[{\]}\\|;:'",.<>/?\s]+))re";
-
-// The part before the cursor of the word Monaco finds at the cursor (1-based line, 0-based
-// column), i.e. what its completion replaces: the first match that starts at or before the
-// cursor and ends at or after it.
-Ref monaco_word_before(PyObject* code, PyObject* line_obj, PyObject* column_obj) {
-    const Py_ssize_t line = support::as_clamped_index(line_obj);
-    const Py_ssize_t column = support::as_clamped_index(column_obj);
-    Ref lines = Ref::steal(PyUnicode_Split(code, N.s_newline, -1));
-    if (line < 1 || line > PyList_GET_SIZE(lines.get())) return Ref::borrow(N.s_empty);
-    PyObject* text = PyList_GET_ITEM(lines.get(), line - 1);
-    if (column < 0 || column > PyUnicode_GET_LENGTH(text)) return Ref::borrow(N.s_empty);
-
-    Ref re = support::import_module("re");
-    Ref source = support::intern(kMonacoWordPattern);
-    Ref pattern = call_method(re.get(), support::intern("compile").get(), {source.get()});
-    Ref matches = call_method(pattern.get(), support::intern("finditer").get(), {text});
-    Ref start_name = support::intern("start");
-    Ref end_name = support::intern("end");
-    for (Ref& match : iterate(matches.get())) {
-        Ref start_obj = call_method(match.get(), start_name.get(), {});
-        const Py_ssize_t start = support::as_ssize(start_obj.get());
-        if (start > column) break;
-        Ref end_obj = call_method(match.get(), end_name.get(), {});
-        const Py_ssize_t end = support::as_ssize(end_obj.get());
-        if (end >= column) return Ref::steal(PyUnicode_Substring(text, start, column));
-    }
-    return Ref::borrow(N.s_empty);
-}
-
-}  // namespace
-
-InsertText::InsertText(PyObject* code, PyObject* line, PyObject* column)
-    : prefix_length_method_(support::intern("get_completion_prefix_length")) {
+InsertText::InsertText(PyObject* code, PyObject* line, PyObject* column) {
     // Without the word every item keeps its name, as if the check were not there.
     word_ = guard(
-        {PyExc_Exception}, [&] { return monaco_word_before(code, line, column); },
+        {PyExc_Exception},
+        [&] {
+            return word_before_cursor(code, support::as_clamped_index(line),
+                                      support::as_clamped_index(column), WordRule::Monaco);
+        },
         [](PyObject*) { return Ref(); });
     if (word_) word_length_ = PyUnicode_GET_LENGTH(word_.get());
 }
@@ -55,7 +23,7 @@ Ref InsertText::for_item(PyObject* completion, PyObject* name) const {
     return guard(
         {PyExc_Exception},
         [&] {
-            Ref replaced_obj = call_method(completion, prefix_length_method_.get(), {});
+            Ref replaced_obj = call_method(completion, N.get_completion_prefix_length, {});
             const Py_ssize_t replaced = support::as_ssize(replaced_obj.get());
             // The usual case: jedi completes exactly the word Monaco replaces.
             if (replaced == word_length_ || replaced < 0) return Ref::borrow(name);

@@ -29,8 +29,7 @@ void probe(PyObject* module, const char* flag, Imports&& imports) {
 
 Ref compile(PyObject* re, const char* source) {
     Ref pattern = text(source);
-    Ref compile_name = support::intern("compile");
-    return call_method(re, compile_name.get(), {pattern.get()});
+    return call_method(re, N.compile, {pattern.get()});
 }
 
 void build(PyObject* module) {

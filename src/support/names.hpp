@@ -11,6 +11,14 @@
 
 #include "support/ref.hpp"
 
+namespace support {
+
+// An interned str for a C literal; the reference is owned by the caller. Only the tables below
+// call it: a literal that Python sees belongs in its module's table, interned once.
+inline Ref intern(const char* s) { return Ref::steal(PyUnicode_InternFromString(s)); }
+
+}  // namespace support
+
 #define SUPPORT_NAME_MEMBER(member, text) PyObject* member = nullptr;
 #define SUPPORT_NAME_INTERN(member, text) \
     if (!member) member = ::support::intern(text).release();

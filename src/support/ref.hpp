@@ -87,9 +87,6 @@ inline int check(int rc) {
 // Truth value of `o` as `bool(o)` gives it.
 inline bool truthy(PyObject* o) { return check(PyObject_IsTrue(o)) != 0; }
 
-// An interned str for a C literal; the reference is owned by the caller.
-inline Ref intern(const char* s) { return Ref::steal(PyUnicode_InternFromString(s)); }
-
 // Entry point wrappers: run `body` and translate the error convention for CPython.
 template <class F>
 PyObject* entry(F&& body) noexcept {
