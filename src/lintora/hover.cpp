@@ -124,8 +124,8 @@ Ref help_fallback(PyObject* module, PyObject* script, PyObject* line, PyObject* 
 
 Ref hover_body(PyObject* module, const ArgValues& a) {
     PyObject* self = a[cursor_arg::self];
-    PyObject* line = a[cursor_arg::line];
     CursorScript prepared = prepare_cursor_script(module, a);
+    PyObject* line = prepared.line.get();
     PyObject* column = prepared.column.get();
     Ref script = std::move(prepared.script);
     Ref inferred = call_at(script.get(), N.infer, line, column);

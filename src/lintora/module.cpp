@@ -103,6 +103,7 @@ void build(PyObject* module) {
                                                                      &set_hover_mode_def,
                                                                      &update_sys_paths_def,
                                                                      &set_workspace_def,
+                                                                     &set_known_globals_def,
                                                                      &sync_modules_def,
                                                                      &delete_module_def,
                                                                      &is_module_name_def,
