@@ -34,9 +34,6 @@ Ref init_impl(PyObject* module, const ArgValues& a) {
                               {{N.path, temp_name.get()}, {N.added_sys_path, added.get()}});
     set_attr(self, N.a_jedi_project, project.get());
     set_attr(self, N.a_hover_mode, N.s_compact);
-    Ref no_globals = Ref::steal(PyDict_New());
-    set_attr(self, N.a_known_globals, no_globals.get());
-    set_attr(self, N.a_known_prelude, N.s_empty);
 
     Ref pylsp = lookup_global(module, N.g_pylsp_available);
     Ref pyflakes = lookup_global(module, N.g_pyflakes_available);

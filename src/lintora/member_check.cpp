@@ -6,6 +6,9 @@
 // alone: only the stubs' classes are known to be complete.
 #include "lintora/member_check.hpp"
 
+#include <algorithm>
+#include <vector>
+
 #include "lintora/columns.hpp"
 #include "lintora/common.hpp"
 #include "lintora/known_globals.hpp"
@@ -61,7 +64,15 @@ public:
     MemberCheck(PyObject* module, PyObject* self, PyObject* code, PyObject* script)
         : module_(module), self_(self), columns_(code), script_(script) {}
 
-    void check(PyObject* node, PyObject* markers) {
+    // A marker found, with where it starts, so that the markers can be given in buffer order
+    // (the tree is walked breadth-first).
+    struct Found {
+        Py_ssize_t line;
+        Py_ssize_t column;
+        Ref marker;
+    };
+
+    void check(PyObject* node, std::vector<Found>& found) {
         Ref attr = get_attr(node, N.attr);
         Ref line = get_attr(node, N.end_lineno);
         Ref end_offset = get_attr(node, N.end_col_offset);
@@ -102,7 +113,7 @@ public:
                                 {N.k_end_column, end_column.get()},
                                 {N.k_message, message.get()},
                                 {N.k_severity, severity.get()}});
-        append(markers, marker.get());
+        found.push_back({lineno, start, std::move(marker)});
     }
 
 private:
@@ -163,13 +174,18 @@ Ref excel_member_markers(PyObject* module, PyObject* self, PyObject* code, PyObj
             Ref attribute_type = get_attr(ast.get(), N.Attribute);
             Ref nodes = call_method(ast.get(), N.walk, {tree});
             MemberCheck check(module, self, code, script.get());
+            std::vector<MemberCheck::Found> found;
             Py_ssize_t seen = 0;
             for (Ref& node : iterate(nodes.get())) {
                 if (!support::check(PyObject_IsInstance(node.get(), attribute_type.get())))
                     continue;
                 if (++seen > kMaxAttributes) break;
-                check.check(node.get(), markers.get());
+                check.check(node.get(), found);
             }
+            std::stable_sort(found.begin(), found.end(), [](const auto& x, const auto& y) {
+                return x.line != y.line ? x.line < y.line : x.column < y.column;
+            });
+            for (const auto& f : found) append(markers.get(), f.marker.get());
             Ref count = length(markers.get());
             lsp_log(module, LogLevel::Debug, "[LSP] Excel member check found %d unknown members",
                     {count.get()});
