@@ -187,6 +187,7 @@ using support::Ref;
     X(s_utf8, "utf-8")                                                \
     X(s_w, "w")                                                       \
     X(s_dot, ".")                                                     \
+    X(s_paragraph_break, "\n\n")                                       \
     X(s_from, "from")                                                 \
     X(s_import_sep, " import ")                                       \
     X(s_as_sep, " as ")                                               \
