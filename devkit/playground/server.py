@@ -64,6 +64,7 @@ def serve(host="127.0.0.1", port=None, open_browser=True, allow_remote=False, ou
     loop = asyncio.new_event_loop()
     kernel = Kernel()
     service = EditorService()
+    service.warm_up()  # the page says "ready" once the Excel API is warm; see EditorService.warm_up
     server = None
     thread = None
     runner = None
