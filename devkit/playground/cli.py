@@ -11,6 +11,8 @@ def add_parser(sub):
                    help="address to listen on (default 127.0.0.1; another one needs --allow-remote)")
     p.add_argument("--allow-remote", action="store_true",
                    help="allow --host to be an address other machines can reach (the page runs code)")
+    p.add_argument("--cold-editor", action="store_true",
+                   help="do not warm the editor services first (to measure what the warm-up saves)")
     return p
 
 
@@ -18,7 +20,8 @@ def run(args):
     from .server import StartError, serve
 
     try:
-        return serve(args.host, args.port, open_browser=not args.no_browser, allow_remote=args.allow_remote)
+        return serve(args.host, args.port, open_browser=not args.no_browser, allow_remote=args.allow_remote,
+                     warm_editor=not args.cold_editor)
     except StartError as exc:
         print(f"playground: {exc}", file=sys.stderr)
         return 2

@@ -37,7 +37,7 @@ def bind(host, port):
                      " (choose another with --port N, or --port 0 for any free port)")
 
 
-def serve(host="127.0.0.1", port=None, open_browser=True, allow_remote=False, out=sys.stdout):
+def serve(host="127.0.0.1", port=None, open_browser=True, allow_remote=False, out=sys.stdout, warm_editor=True):
     """Runs until interrupted. Returns the exit status."""
     import uvicorn
 
@@ -63,7 +63,7 @@ def serve(host="127.0.0.1", port=None, open_browser=True, allow_remote=False, ou
     token = new_token()
     loop = asyncio.new_event_loop()
     kernel = Kernel()
-    service = EditorService()
+    service = EditorService(warm=warm_editor)
     service.warm_up()  # the page says "ready" once the Excel API is warm; see EditorService.warm_up
     server = None
     thread = None
