@@ -187,13 +187,14 @@ using support::Ref;
     X(s_utf8, "utf-8")                                                \
     X(s_w, "w")                                                       \
     X(s_dot, ".")                                                     \
-    X(s_paragraph_break, "\n\n")                                       \
+    X(s_paragraph_break, "\n\n")                                      \
     X(s_from, "from")                                                 \
     X(s_import_sep, " import ")                                       \
     X(s_as_sep, " as ")                                               \
     X(s_statement_sep, "; ")                                          \
     X(s_undefined_name, "undefined name '")                           \
     X(s_instance, "instance")                                         \
+    X(s_bridge_module, "ostrel")                                      \
     X(s_excel_stubs, "cellumo_master.python_server.cellumo._officejs.")
 // clang-format on
 

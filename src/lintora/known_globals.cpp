@@ -2,8 +2,8 @@
 // treats them as defined, with the types of what they are imported from. jedi sees them through
 // a one-line prelude of imports put before the buffer; every line sent to or read from jedi is
 // moved by that one line, so no position in an answer changes.
-#include "lintora/common.hpp"
 #include "lintora/known_globals.hpp"
+#include "lintora/common.hpp"
 #include "lintora/methods.hpp"
 
 namespace lintora {
@@ -37,16 +37,15 @@ Ref build_prelude(PyObject* names) {
     while (PyDict_Next(names, &pos, &name, &path)) {
         // Held across the checks below, which may run no Python code but keep the rule simple.
         Ref held_name = Ref::borrow(name), held_path = Ref::borrow(path);
-        if (!PyUnicode_Check(name) || PyUnicode_IsIdentifier(name) != 1 ||
-            !is_import_path(path)) {
+        if (!PyUnicode_Check(name) || PyUnicode_IsIdentifier(name) != 1 || !is_import_path(path)) {
             refuse(held_name.get(), held_path.get());
         }
         const Py_ssize_t dot = PyUnicode_FindChar(path, '.', 0, PyUnicode_GET_LENGTH(path), -1);
         if (dot < 0) support::throw_error();
         Ref module = Ref::steal(PyUnicode_Substring(path, 0, dot));
         Ref attribute = Ref::steal(PyUnicode_Substring(path, dot + 1, PyUnicode_GET_LENGTH(path)));
-        Ref statement = Ref::steal(PyUnicode_FromFormat("from %U import %U as %U", module.get(),
-                                                        attribute.get(), name));
+        Ref statement = Ref::steal(
+            PyUnicode_FromFormat("from %U import %U as %U", module.get(), attribute.get(), name));
         append(statements.get(), statement.get());
     }
     if (PyList_GET_SIZE(statements.get()) == 0) return Ref::borrow(N.s_empty);

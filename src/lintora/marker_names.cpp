@@ -21,9 +21,8 @@ Py_ssize_t find_name(PyObject* text, PyObject* name, Py_ssize_t from) {
         const Py_ssize_t at = PyUnicode_Find(text, name, from, n, 1);
         if (at == -2) support::throw_error();
         if (at < 0) return -1;
-        const bool head_ok =
-            at == 0 || (!word_char(PyUnicode_READ_CHAR(text, at - 1)) &&
-                        PyUnicode_READ_CHAR(text, at - 1) != '.');
+        const bool head_ok = at == 0 || (!word_char(PyUnicode_READ_CHAR(text, at - 1)) &&
+                                         PyUnicode_READ_CHAR(text, at - 1) != '.');
         const bool tail_ok = at + width == n || !word_char(PyUnicode_READ_CHAR(text, at + width));
         if (head_ok && tail_ok) return at;
         from = at + 1;
@@ -91,13 +90,14 @@ void cover_quoted_name(Columns& columns, PyObject* diag) {
     if (!text) return;
 
     // "numpy as np": the name bound on the line is the alias.
-    const Py_ssize_t alias = PyUnicode_Find(quoted.get(), N.s_as_sep, 0,
-                                            PyUnicode_GET_LENGTH(quoted.get()), -1);
+    const Py_ssize_t alias =
+        PyUnicode_Find(quoted.get(), N.s_as_sep, 0, PyUnicode_GET_LENGTH(quoted.get()), -1);
     if (alias == -2) support::throw_error();
-    Ref name = alias >= 0 ? Ref::steal(PyUnicode_Substring(
-                                quoted.get(), alias + PyUnicode_GET_LENGTH(N.s_as_sep),
-                                PyUnicode_GET_LENGTH(quoted.get())))
-                          : std::move(quoted);
+    Ref name =
+        alias >= 0
+            ? Ref::steal(PyUnicode_Substring(quoted.get(), alias + PyUnicode_GET_LENGTH(N.s_as_sep),
+                                             PyUnicode_GET_LENGTH(quoted.get())))
+            : std::move(quoted);
 
     Ref start_index = columns.jedi_column(held_line.get(), integer(start_column - 1).get());
     Py_ssize_t from = 0;

@@ -22,8 +22,7 @@ constexpr Py_ssize_t kMaxAttributes = 400;
 // Only a buffer that can reach the Excel API at all is worth inferring: one that names a known
 // global or the bridge module.
 bool may_use_excel(PyObject* self, PyObject* code) {
-    Ref bridge = text("ostrel");
-    if (support::check(PyUnicode_Contains(code, bridge.get()))) return true;
+    if (support::check(PyUnicode_Contains(code, N.s_bridge_module))) return true;
     Ref names = get_attr_optional(self, N.a_known_globals);
     if (!names || !PyDict_CheckExact(names.get())) return false;
     PyObject *name = nullptr, *value = nullptr;
@@ -144,7 +143,8 @@ private:
         Ref candidates = Ref::steal(PySequence_List(members));
         support::check(PyList_Sort(candidates.get()));
         Ref one = integer(1);
-        Ref close = call_method(difflib.get(), N.get_close_matches, {attr, candidates.get(), one.get()});
+        Ref close =
+            call_method(difflib.get(), N.get_close_matches, {attr, candidates.get(), one.get()});
         if (PyList_Check(close.get()) && PyList_GET_SIZE(close.get()) > 0) {
             return Ref::steal(PyUnicode_FromFormat("'%U' is not a member of %S; did you mean '%S'?",
                                                    attr, class_name,

@@ -36,8 +36,9 @@ Ref make_script(PyObject* module, PyObject* self, PyObject* code, PyObject* path
     Ref jedi = lookup_global(module, N.g_jedi);
     Ref project = get_attr(self, N.a_jedi_project);
     Ref full_code = script_code(self, code);
-    return call_method(jedi.get(), N.Script, {},
-                       {{N.code, full_code.get()}, {N.path, script_path.get()}, {N.project, project.get()}});
+    return call_method(
+        jedi.get(), N.Script, {},
+        {{N.code, full_code.get()}, {N.path, script_path.get()}, {N.project, project.get()}});
 }
 
 Ref call_at(PyObject* script, PyObject* method, PyObject* line, PyObject* column) {
