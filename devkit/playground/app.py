@@ -4,7 +4,8 @@ and stripped it from the path):
   GET  /                the page          GET /static/...  its scripts and styles
   GET  /vs/...          Monaco's AMD build, from the pinned npm package
   GET  /api/kinds       Lintora's completion kinds, by jedi's type names
-  POST /api/<request>   an editor request (complete, hover, signature, diagnostics): Lintora's dict
+  POST /api/<request>   an editor request (complete, hover, signature, diagnostics): Lintora's dict;
+                        "warm" answers once the editor is warm (EditorService.warm_up)
   WS   /ws              runs: the page sends run / stop / reset; the server streams output,
                         errors, the run's start and end, and the workbook after changes
 """
@@ -49,7 +50,7 @@ def build_app(service, runner, hub):
             future = service.submit(request.path_params["kind"], json.loads(body or b"null"))
         except (BadRequest, ValueError) as exc:
             return JSONResponse({"error": str(exc)}, status_code=400)
-        return JSONResponse(await asyncio.wrap_future(future), headers={"cache-control": "no-store"})
+        return JSONResponse(await _answer_unless_gone(request, service, future), headers={"cache-control": "no-store"})
 
     async def socket(websocket: WebSocket):
         await websocket.accept()
@@ -95,6 +96,19 @@ def _cached(app):
         await app(scope, receive, send_cached)
 
     return wrapped
+
+
+async def _answer_unless_gone(request, service, future):
+    """The request's answer; when the page gives up on it first (Monaco cancels a request the
+    person has moved on from, and the page aborts its fetch), it is dropped from the queue."""
+    waiting = asyncio.wrap_future(future)
+    while True:
+        done, _ = await asyncio.wait({waiting}, timeout=0.05)
+        if done:
+            return waiting.result()
+        if await request.is_disconnected():
+            service.cancel(future)
+            return await waiting
 
 
 async def _send_all(websocket, queue):

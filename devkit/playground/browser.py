@@ -77,9 +77,10 @@ def launch(playwright):
 class PlaygroundProcess:
     """`python -m devkit playground` in a child process, on a free port; stop() ends it."""
 
-    def __init__(self, timeout=60.0):
+    def __init__(self, timeout=60.0, cold_editor=False):
         self._proc = subprocess.Popen(
-            [sys.executable, "-m", "devkit", "playground", "--no-browser", "--port", "0"],
+            [sys.executable, "-m", "devkit", "playground", "--no-browser", "--port", "0",
+             *(["--cold-editor"] if cold_editor else [])],
             cwd=ROOT, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         self.stderr = []
         threading.Thread(target=self._drain, daemon=True).start()

@@ -15,6 +15,8 @@ def add_parser(sub):
                    help="allow --host to be an address other machines can reach (the page runs code)")
     p.add_argument("--latency-ms", type=latency_ms, default=0.0, metavar="N",
                    help="deliver every answer of the add-in N ms late, as a real channel would (default 0)")
+    p.add_argument("--cold-editor", action="store_true",
+                   help="do not warm the editor services first (to measure what the warm-up saves)")
     return p
 
 
@@ -23,7 +25,7 @@ def run(args):
 
     try:
         return serve(args.host, args.port, open_browser=not args.no_browser, allow_remote=args.allow_remote,
-                     latency=args.latency_ms)
+                     latency=args.latency_ms, warm_editor=not args.cold_editor)
     except StartError as exc:
         print(f"playground: {exc}", file=sys.stderr)
         return 2

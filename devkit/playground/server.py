@@ -37,7 +37,8 @@ def bind(host, port):
                      " (choose another with --port N, or --port 0 for any free port)")
 
 
-def serve(host="127.0.0.1", port=None, open_browser=True, allow_remote=False, out=sys.stdout, latency=0.0):
+def serve(host="127.0.0.1", port=None, open_browser=True, allow_remote=False, out=sys.stdout, latency=0.0,
+          warm_editor=True):
     """Runs until interrupted (`latency`: see `Kernel`). Returns the exit status."""
     import uvicorn
 
@@ -63,7 +64,8 @@ def serve(host="127.0.0.1", port=None, open_browser=True, allow_remote=False, ou
     token = new_token()
     loop = asyncio.new_event_loop()
     kernel = Kernel(latency=latency)
-    service = EditorService()
+    service = EditorService(warm=warm_editor)
+    service.warm_up()  # the page says "ready" once the Excel API is warm; see EditorService.warm_up
     server = None
     thread = None
     runner = None
