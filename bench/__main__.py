@@ -12,7 +12,7 @@ from pathlib import Path
 
 from . import report
 
-SECTIONS = ("encode", "dataframe", "decode", "proxy_op", "throughput", "editor", "excel_api", "memory", "playground")
+SECTIONS = ("encode", "dataframe", "decode", "proxy_op", "throughput", "editor", "excel_api", "memory", "playground", "playground_runs")
 NOTE = ("Medians over interleaved runs after warm-up, the collector paused per sample; every "
         "verdict is a ratio of two candidates measured in the same run. Absolute times are context.")
 
