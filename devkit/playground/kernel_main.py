@@ -156,12 +156,17 @@ class KernelMain:
         self._module_names = set()
         self._interruptible = False
         sys.path.insert(0, modules_dir)
-        signal.signal(signal.SIGINT, self._on_sigint)
         self.kernel = LinkedKernel(self.link)
-        sys.stdout = _LinkStream(self.link, "output")
-        sys.stderr = _LinkStream(self.link, "error")
+        self._streams = _LinkStream(self.link, "output"), _LinkStream(self.link, "error")
+        self._take_back_the_process()
         loaded = sorted({name.partition(".")[0] for name in sys.modules})
         self.link.send({"kind": "ready", "pid": os.getpid(), "modules": loaded})
+
+    def _take_back_the_process(self):
+        # What an earlier script may have replaced for itself: Stop's interrupt, and where
+        # printed text goes.
+        signal.signal(signal.SIGINT, self._on_sigint)
+        sys.stdout, sys.stderr = self._streams
 
     def _on_sigint(self, signum, frame):
         if self._interruptible:
@@ -187,6 +192,7 @@ class KernelMain:
         # Everything earlier runs registered (callables, and the handlers that name them) goes,
         # and with it the namespaces they hold.
         self.kernel.messaging.reset()
+        self._take_back_the_process()
         errors_before = len(self.kernel.callback_errors)
         threads_before = set(threading.enumerate())
         try:
@@ -213,6 +219,9 @@ class KernelMain:
             outcome["where"] = self._stopped_at(exc.__traceback__)
             _drop_frames(exc)
             del exc
+            # A callback the script was waiting for may still be running; it must not go on
+            # into the next run.
+            callbacks_idle = self.kernel.wait_for_callbacks(timeout=0.2)
         outcome["seconds"] = round(time.perf_counter() - started, 3)
         failed = self.kernel.callback_errors[errors_before:]
         for text in failed:

@@ -200,3 +200,35 @@ def test_an_editor_request_over_the_limit_is_refused_before_it_is_read(playgroun
         assert conn.getresponse().status == 413
     finally:
         conn.close()
+
+
+def test_stop_ends_a_script_waiting_for_a_callback_that_never_returns(session):
+    code = """import time
+from cellumo_master.python_server.cellumo.ostrel import Excel
+
+def forever(context):
+    print("in the callback", flush=True)
+    while True:
+        time.sleep(0.1)
+
+Excel.run(forever)
+"""
+    session.start(code, "in the callback")
+    session.send("stop")
+    end, _, errors = outcome(session.until("run-end"))
+    # Interrupted in its wait, or restarted where the wait does not wake: either way the
+    # callback's thread is gone before the next run.
+    assert end["stopped"] and end["restarted"], errors
+    end, output, _ = session.run("import threading\nprint(sorted(t.name for t in threading.enumerate()"
+                                 " if t.name.startswith('callback')))\n")
+    assert end["ok"] and output == "[]\n"
+
+
+def test_a_script_cannot_keep_stop_or_the_output_from_the_next_run(session):
+    end, _, errors = session.run("import signal, sys\nsignal.signal(signal.SIGINT, signal.SIG_IGN)\n"
+                                 "sys.stdout = open('/dev/null', 'w')\n")
+    assert end["ok"], errors
+    session.start("import time\nprint('go', flush=True)\nwhile True:\n    time.sleep(0.05)\n", "go")
+    session.send("stop")
+    end, _, errors = outcome(session.until("run-end"))
+    assert end["stopped"] and not end["restarted"] and errors.startswith("Stopped at main.py, line 4")
