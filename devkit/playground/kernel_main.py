@@ -195,8 +195,13 @@ class KernelMain:
         self._take_back_the_process()
         errors_before = len(self.kernel.callback_errors)
         threads_before = set(threading.enumerate())
+        modules = job.get("modules") or {}
+        hidden = sorted(name for name in modules if self._would_hide(name))
+        if hidden:
+            self._error(f"a module named {hidden[0]!r} would hide another module of that name; rename the tab\n")
+            return
         try:
-            self._write_modules(job.get("modules") or {})
+            self._write_modules(modules)
         except OSError as exc:
             self._error(f"the modules could not be written: {exc}\n")
             return
@@ -260,6 +265,15 @@ class KernelMain:
     def _tab_names(self, text):
         """Tracebacks name the modules' files as the tabs do, not by their temporary paths."""
         return text.replace(self.modules_dir + os.sep, "")
+
+    def _would_hide(self, name):
+        """True for a tab named like a module this interpreter has loaded from elsewhere (the
+        bridge's numpy, say): dropping that one from sys.modules would break what uses it."""
+        module = sys.modules.get(name)
+        if module is None or name in self._module_names:
+            return False
+        where = getattr(module, "__file__", None)
+        return not where or os.path.dirname(os.path.abspath(where)) != self.modules_dir
 
     def _write_modules(self, modules):
         for name in self._module_names - set(modules):

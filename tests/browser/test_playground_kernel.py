@@ -33,7 +33,9 @@ def session(playground):
 
 
 def test_stop_restarts_a_script_that_swallows_every_interrupt(session):
-    started = session.start(SWALLOWS_EVERYTHING, "kernel ")
+    started = session.start("from cellumo_master.python_server.cellumo.ostrel import Context\n"
+                            "Context.workbook.worksheets.getActiveWorksheet().getRange('V1').values = [['kept']]\n"
+                            + SWALLOWS_EVERYTHING, "kernel ")
     kernel = _pid_after(started, "kernel")
     session.send("stop")
     end, _, errors = outcome(session.until("run-end"))
@@ -41,8 +43,12 @@ def test_stop_restarts_a_script_that_swallows_every_interrupt(session):
     assert "The script did not stop; its interpreter was restarted" in errors
     assert not alive(kernel)
     # The next run is taken at once, in a fresh interpreter.
-    end, output, _ = session.run("import os\nprint('next', os.getpid())\n")
+    end, output, _ = session.run("import os\nfrom cellumo_master.python_server.cellumo.ostrel import Context\n"
+                                 "print('next', os.getpid())\n"
+                                 "print(Context.workbook.worksheets.getActiveWorksheet().getRange('V1').values[0][0])\n")
     assert end["ok"] and output.startswith("next ") and _pid_after(output, "next") != kernel
+    # The workbook lives in the add-in, which the restart left alone.
+    assert output.endswith("\nkept\n")
 
 
 def test_stop_names_only_the_users_file_and_line(session):
