@@ -43,8 +43,8 @@ def build_app(service, runner, hub):
         return JSONResponse(service.kinds())
 
     async def editor_request(request):
-        body = await request.body()
-        if len(body) > MAX_BODY:
+        body = await read_body(request, MAX_BODY)
+        if body is None:
             return JSONResponse({"error": "the request is too large"}, status_code=413)
         try:
             future = service.submit(request.path_params["kind"], json.loads(body or b"null"))
@@ -109,6 +109,23 @@ async def _answer_unless_gone(request, service, future):
         if await request.is_disconnected():
             service.cancel(future)
             return await waiting
+
+
+async def read_body(request, limit):
+    """The request's body, or None when it is larger than `limit` bytes. A declared length over
+    the limit is refused before any of the body is read, and one sent without a length (or with
+    a false one) as soon as what has arrived passes the limit."""
+    declared = request.headers.get("content-length")
+    if declared is not None and declared.strip().isdigit() and int(declared) > limit:
+        return None
+    chunks = []
+    size = 0
+    async for chunk in request.stream():
+        size += len(chunk)
+        if size > limit:
+            return None
+        chunks.append(chunk)
+    return b"".join(chunks)
 
 
 async def _send_all(websocket, queue):

@@ -93,6 +93,14 @@ class PlaygroundProcess:
         self.origin = "http://" + self.host
         self.port = int(self.host.rsplit(":", 1)[1])
 
+    @property
+    def pid(self):
+        return self._proc.pid
+
+    def wait(self, timeout):
+        """The exit status once the server has ended (raises subprocess.TimeoutExpired)."""
+        return self._proc.wait(timeout)
+
     def warm_up(self, timeout=120.0):
         """One completion, so that jedi has loaded what the first request of a test would wait
         for (a cold jedi takes seconds on a loaded machine)."""
