@@ -2,8 +2,8 @@
 #include "lintora/common.hpp"
 #include "lintora/completion_cache.hpp"
 #include "lintora/completion_text.hpp"
-#include "lintora/lines.hpp"
 #include "lintora/known_globals.hpp"
+#include "lintora/lines.hpp"
 #include "lintora/methods.hpp"
 
 namespace lintora {
