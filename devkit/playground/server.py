@@ -2,10 +2,12 @@
 process (where scripts run), serves the app from a thread, prints the one line with the URL, and
 waits for Ctrl+C or SIGTERM; then ends the kernel, the add-in and the server."""
 import asyncio
+import os
 import signal
 import socket
 import sys
 import threading
+import time
 import webbrowser
 
 LOCAL = ("127.0.0.1", "localhost")
@@ -127,8 +129,47 @@ def serve(host="127.0.0.1", port=None, open_browser=True, allow_remote=False, ou
             _bounded(service.close, 1.0)
         if thread is not None:
             thread.join(timeout=1.5)
+        _end_children()
         signal.signal(signal.SIGTERM, previous)
         signal.signal(signal.SIGINT, signal.default_int_handler)
+
+
+def _end_children(grace=1.0):
+    """Ends whatever child processes are left (jedi keeps a helper process of its own for the
+    editor services, which would otherwise outlive the server until it noticed its pipe close)."""
+    pids = []
+    for task in os.listdir("/proc/self/task") if os.path.isdir("/proc/self/task") else ():
+        try:
+            with open(f"/proc/self/task/{task}/children") as f:
+                pids += [int(p) for p in f.read().split()]
+        except OSError:
+            pass
+    for pid in pids:
+        try:
+            os.kill(pid, signal.SIGTERM)
+        except ProcessLookupError:
+            pass
+    deadline = time.monotonic() + grace
+    for pid in pids:
+        if not _reaped_by(pid, deadline):
+            try:
+                os.kill(pid, signal.SIGKILL)
+                os.waitpid(pid, 0)
+            except (ProcessLookupError, ChildProcessError):
+                pass
+
+
+def _reaped_by(pid, deadline):
+    """Waits for the child `pid` to end until `deadline`; False when it is still running then."""
+    while True:
+        try:
+            if os.waitpid(pid, os.WNOHANG)[0]:
+                return True
+        except ChildProcessError:
+            return True  # not ours to wait for, or already reaped
+        if time.monotonic() > deadline:
+            return False
+        time.sleep(0.02)
 
 
 def _bounded(fn, seconds):
