@@ -64,15 +64,16 @@ def values():
             dt.datetime(2024, 1, 2, tzinfo=dt.timezone(dt.timedelta(hours=2))), dt.date(2024, 1, 2),
             np.datetime64("2024-01-02T03:04"), pd.Timestamp("2024-01-02", tz="UTC"), np.int64(3), np.bool_(True),
             [1, (2, None)], {"a": {1: [1.5]}}, pd.DataFrame({"x": [1, 2], "y": ["a", "b"]}), pd.Series([1.0]),
-            {1, 2}, len]
+            len]
 
 
 RECORDS = [{"type": "Null"}, {"type": "Int", "value": 5}, {"type": "Date", "value": "2024-01-02T00:00:00+02:00"},
            {"type": "Date", "value": "nonsense"}, {"type": "Bytes", "value": "AAE="}, {"type": "Bytes"},
            {"type": "Array", "id": 4, "value": [{"type": "Int", "value": 1}, {"type": "Range", "value": 3, "isSpec": True}]},
            {"type": "Dict", "id": 5, "value": {"k": {"type": "String", "value": "v"}}},
-           {"type": "Range", "value": 12, "isSpec": True}, {}, {"type": "Other", "value": [1]}]
-BAD_RECORDS = [{"type": "Int", "value": "x"}, {"type": "Array", "value": [1]}, {"type": "Array"},
+           {"type": "Range", "value": 12, "isSpec": True}, {}, {"type": "Other", "value": [1]},
+           {"type": "Array", "value": [{"type": "Dict", "value": {"k": {"type": "Int", "value": 1}}}]}]
+BAD_RECORDS = [{"type": "Int", "value": "x"}, {"type": "Array", "value": [1]}, {"type": "Array", "id": "x"},
                {"type": "Bytes", "value": "!!"}, {"isSpec": True, "value": 1}]
 
 
@@ -92,6 +93,18 @@ def test_encoding(ostrel, m, value):
         check("to_wire(callable)", lambda: (S.to_wire(value), m.reset()), value)
     else:
         check(f"to_wire({type(value).__name__})", lambda: S.to_wire(value), value)
+
+
+def test_refusing_a_value_without_a_cell_meaning(ostrel, m):
+    # The refusal learns its position on the way out, on the exception: none of it may stay behind.
+    rows = [[1, 2], [3, {1, 2}]]
+
+    def refused():
+        try:
+            ostrel.Serializer.to_wire(rows)
+        except TypeError:
+            pass
+    check("to_wire refusing a set", refused, rows)
 
 
 @pytest.mark.parametrize("record", RECORDS, ids=lambda r: str(r.get("type")))
