@@ -205,11 +205,13 @@ class EditorService:
         return dict(lintora.JEDI_TO_MONACO_KIND)
 
     def submit(self, kind, body):
-        """Starts one request (see REQUESTS, or "warm": see warm_up, with `{"all": true}` for its
-        second future); the future gives Lintora's dict, or SUPERSEDED. Raises BadRequest."""
+        """Starts one request (see REQUESTS, or "warm": see warm_up, with the page's `path` and
+        `modules` and `"all": true` for its second future); the future gives Lintora's dict, or
+        SUPERSEDED. Raises BadRequest."""
         if kind == WARM:
-            everything = isinstance(body, dict) and body.get("all") is True
-            return self.warm_up()[1 if everything else 0]
+            body = body if isinstance(body, dict) else {}
+            _, _, _, path, modules = parse_request("diagnostics", {**body, "code": ""})
+            return self.warm_up(path, modules)[1 if body.get("all") is True else 0]
         args = parse_request(kind, body)
         analyser = self._checker if kind == "diagnostics" else self._editor
         return analyser.submit(kind, lambda a: self._answer(a, kind, *args))
@@ -219,21 +221,32 @@ class EditorService:
         computed when it has not started."""
         return self._editor.cancel(future) or self._checker.cancel(future)
 
-    def warm_up(self):
+    def warm_up(self, path=None, modules=None):
         """Starts the warm-up, once: the Excel API, the builtins and the Excel member check now,
         then pandas and numpy in the background. Returns two futures: the first is done when the
-        Excel API and the builtins are warm (the page says "ready" then), the second when
-        everything is. Each gives {"warm": True, "error": None}."""
+        Excel API and the builtins are warm, the second when everything is. Each gives
+        {"warm": True, "error": None}.
+
+        A page passes its tabs (`path`, `modules`, as its requests carry them) and says "ready"
+        when the first future is done: adding a module empties Lintora's completion cache, so
+        the tabs are synced first and the Excel API completed again with them (at once when
+        they are the tabs of the last request)."""
         with self._warm_lock:
             if self._warm is None and not self._warms:
                 self._warm = (_all_done([]), _all_done([]))
             if self._warm is None:
-                now = [self._editor.submit(WARM, _warm_requests(WARM_EDITOR)),
-                       self._checker.submit(WARM, lambda a: a.lintora.get_diagnostics(WARM_CHECKER))]
-                later = [self._editor.submit(WARM, _warm_requests([step]), background=True)
+                now = [self._editor.submit(object(), _warm_requests(WARM_EDITOR)),
+                       self._checker.submit(object(), lambda a: a.lintora.get_diagnostics(WARM_CHECKER))]
+                later = [self._editor.submit(object(), _warm_requests([step]), background=True)
                          for step in WARM_BACKGROUND]
                 self._warm = (_all_done(now), _all_done(now + later))
-            return self._warm
+            base = self._warm
+        if not self._warms or (path is None and not modules):
+            return base
+        for_page = [self._editor.submit(object(), _warm_requests(WARM_EDITOR, path, modules or {})),
+                    self._checker.submit(object(), lambda a: a.sync(path, modules or {}))]
+        now = _all_done([base[0], *for_page])
+        return now, _all_done([now, base[1]])
 
     @staticmethod
     def _answer(analyser, kind, code, line, column, path, modules):
@@ -252,8 +265,10 @@ class EditorService:
         self._checker.close()
 
 
-def _warm_requests(requests):
+def _warm_requests(requests, path=None, modules=None):
     def work(analyser):
+        if modules is not None:
+            analyser.sync(path, modules)
         lt = analyser.lintora
         for kind, code, line, column in requests:
             if kind == "complete":

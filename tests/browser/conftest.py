@@ -64,7 +64,8 @@ def loaded_page(browser, playground):
     p.errors = []
     p.on("pageerror", lambda exc: p.errors.append(str(exc)))
     p.goto(playground.url)
-    expect(p.locator("body")).to_have_attribute("data-ready", "true")
+    # The page says ready once the editor is warm for its tabs, seconds on a busy machine.
+    expect(p.locator("body")).to_have_attribute("data-ready", "true", timeout=180_000)
     yield p
     context.close()
 

@@ -306,6 +306,7 @@
     ui.stop.addEventListener('click', () => send({ type: 'stop' }));
     ui.reset.addEventListener('click', () => send({ type: 'reset' }));
     ui.clear.addEventListener('click', () => ui.output.replaceChildren());
+    await window.LintoraProviders.warm(context(tabs.get(SCRIPT).model));
     connect();
     document.body.dataset.ready = 'true';
   }

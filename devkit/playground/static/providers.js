@@ -146,10 +146,7 @@
   }
 
   // `context(model)` gives {path, modules}: the tab's module name and the other tabs' texts.
-  // Returns once the editor services are warm (the Excel API and the builtins answer as fast as
-  // they will later), so that the page says "ready" only when it is.
   async function register(monaco, context) {
-    const warm = ask('warm', {});
     const response = await fetch('api/kinds');
     const kindOf = kindMapper(monaco, response.ok ? await response.json() : {});
     const at = (model, position) => ({
@@ -174,7 +171,13 @@
         return toSignatureHelp(await ask('signature', at(model, position), token));
       },
     });
-    await warm;
+  }
+
+  // Resolves once the editor services are warm for these tabs ({path, modules}, as a request
+  // carries them): the Excel API and the builtins then answer as fast as they will later, so the
+  // page says "ready" only after this.
+  async function warm(tabs) {
+    await ask('warm', tabs);
   }
 
   async function diagnose(model, context) {
@@ -182,6 +185,6 @@
   }
 
   global.LintoraProviders = {
-    register, diagnose, parameterOffsets, pending: () => inFlight, working: () => slow > 0, SLOW_MS,
+    register, warm, diagnose, parameterOffsets, pending: () => inFlight, working: () => slow > 0, SLOW_MS,
   };
 }(window));
