@@ -9,7 +9,7 @@
 #   make bench   run the benchmarks and print the table of ratios
 #   make stress  run the full-size attack suites and the fuzzers
 #   make playground  serve the editor and the workbook as a local web page (prints its URL)
-#   make screenshot  retake the README's picture of the playground in Chromium
+#   make screenshot  retake the README's pictures of the playground in Chromium
 #   make wheel   build the binary wheel and repair it into a manylinux wheel in dist/
 #   make wheel-test  install that wheel into a fresh venv (no compiler on PATH) and import it
 #   make format  format the C++ sources with .clang-format (format-check only reports)
@@ -111,7 +111,7 @@ playground: build npm-deps
 
 # The README's picture of the playground, taken in Chromium.
 screenshot: build npm-deps browser
-	$(PY) -m devkit.playground.screenshot docs/playground.png
+	$(PY) -m devkit.playground.screenshot docs/playground.png docs/playground-restarted.png
 
 # The attack suites at full size (ending with the report of their figures), then each fuzz
 # harness for FUZZ_SECONDS (its corpus is kept in build/fuzz so that later runs start from it;

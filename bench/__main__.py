@@ -14,7 +14,7 @@ from pathlib import Path
 from . import published, report
 
 SECTIONS = ("encode", "dataframe", "decode", "proxy_op", "throughput", "editor", "excel_api", "memory", "playground",
-            "roundtrips")
+            "roundtrips", "playground_runs")
 NOTE = ("Medians over interleaved runs after warm-up, the collector paused per sample; every "
         "verdict is a ratio of two candidates measured in the same run. Absolute times are context.")
 

@@ -6,6 +6,9 @@ round trip, the server's hop to its editor thread, JSON both ways and Monaco's d
 Times are taken inside the page, from the keydown event to the animation frame after the rows
 (or markers) are there, so Playwright's own messaging is not counted. The markers are asked for
 after a pause in typing (the page's debounce); that pause is taken off before the ratio.
+
+Then the first completions after the page says ready, on a freshly started playground that
+warms its editor services and, beside it, on one that does not (--cold-editor).
 """
 from cellumo_master.python_server.lintora import Lintora
 
@@ -165,6 +168,77 @@ def _rows(name, what, request, page_times, bare_times, limit):
     ]
 
 
+# The first completions a person asks for after the page says ready, each beside the same
+# completion asked again (warm); the libraries after their background warm-up has finished, as
+# when the person types a few seconds after the page is ready.
+FIRST = (
+    ("Context.workbook.", "Context.workbook.", False),
+    ("Excel.", "Excel.", False),
+    ("pd.", "import pandas as pd\npd.", True),
+    ("np.", "import numpy as np\nnp.", True),
+)
+# How long the first completion of a library may take, warm-up done, on a quiet machine.
+FIRST_LIBRARY_LIMIT = 1.5
+
+
+def _type_dot(page, code):
+    """Seconds from the keystroke '.' at the end of `code` to the suggestion rows."""
+    line = code.count("\n") + 1
+    without_dot, m_line, m_column = _split_at(code, line, len(code.split("\n")[-1]))
+    page.evaluate(PLACE, [without_dot, m_line, m_column])
+    page.wait_for_function(QUIET)
+    page.evaluate(ARM_SUGGEST)
+    page.keyboard.type(".")
+    total, _ = page.evaluate("() => window.__trial")
+    page.keyboard.press("Escape")
+    page.wait_for_function(QUIET)
+    return total / 1000
+
+
+def _first_sight(pw, cold, libraries):
+    """{label: (first, again)} for a freshly started playground, warmed or not."""
+    from devkit.playground.browser import PlaygroundProcess, launch
+
+    server = PlaygroundProcess(timeout=120.0, cold_editor=cold)
+    browser = launch(pw)
+    try:
+        page = browser.new_page(viewport={"width": 1400, "height": 820})
+        page.set_default_timeout(300_000)
+        page.goto(server.url)
+        page.wait_for_function("() => document.body.dataset.ready === 'true'")
+        page.evaluate(WATCH_ANSWERS)
+        times = {}
+        for label, code, library in FIRST:
+            if library and not libraries:
+                continue
+            if library and not cold:
+                page.evaluate("async () => { await (await fetch('api/warm', {method: 'POST', body: JSON.stringify({all: true})})).json(); }")
+            times[label] = (_type_dot(page, code), _type_dot(page, code))
+        return times
+    finally:
+        browser.close()
+        server.stop()
+
+
+def _first_sight_rows(pw, size):
+    section = f"{SECTION}, first completion after ready"
+    rows = []
+    runs = [("warmed", False)] + ([("cold", True)] if size != "smoke" else [])
+    for name, cold in runs:
+        for label, (first, again) in _first_sight(pw, cold, libraries=size != "smoke").items():
+            library = label in ("pd.", "np.")
+            context = f"first {fmt_seconds(first)}, then {fmt_seconds(again)}"
+            if library and not cold:
+                rows.append(Row(section, f"first '{label}' after the background warm-up, page {name}",
+                                f"{first:.2f} s ({context})", f"<= {FIRST_LIBRARY_LIMIT:g} s",
+                                first <= FIRST_LIBRARY_LIMIT))
+            else:
+                limit = None if cold or library else 1.5
+                rows.append(ratio_row(section, f"first '{label}' / the same again, page {name}",
+                                      first / again, limit, context=context))
+    return rows
+
+
 def run(size="full"):
     from devkit.playground.browser import PlaygroundProcess, browser_missing, launch
 
@@ -210,6 +284,7 @@ def run(size="full"):
                                 f"p50 {fmt_seconds(median(instant))}, p95 {fmt_seconds(percentile(instant, 0.95))}"))
             finally:
                 browser.close()
+            rows += _first_sight_rows(pw, size)
     finally:
         server.stop()
         lt.cleanup()

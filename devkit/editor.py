@@ -77,9 +77,25 @@ def render_hover(result):
     return "".join(f"  | {line}\n" for line in contents["value"].split("\n"))
 
 
+# The names the kernel puts into every script's globals, as the editor is told about them
+# (Lintora.set_known_globals): each is the bridge module's object of that name.
+BRIDGE = "cellumo_master.python_server.cellumo.ostrel"
+KERNEL_GLOBALS = {name: f"{BRIDGE}.{name}" for name in ("Excel", "Context", "GetSetting")}
+
 # Completing the whole Excel namespace makes jedi read every module of the Excel-API stubs, which
 # parso then keeps parsed for the life of the process.
-WARM_UP_CODE = "from cellumo_master.python_server.cellumo.ostrel import Excel\nExcel."
+WARM_UP_CODE = f"from {BRIDGE} import Excel\nExcel."
+
+
+def kernel_lintora():
+    """A new Lintora that knows the kernel's script globals."""
+    from cellumo_master.python_server.lintora import Lintora
+
+    lsp = Lintora()
+    lsp.set_known_globals(KERNEL_GLOBALS)
+    return lsp
+
+
 _warm_up = {"thread": None}
 _warm_up_lock = threading.Lock()
 
@@ -120,8 +136,6 @@ def wait_for_editor_warm_up():
 
 
 def editor_services():
-    """A new Lintora, once the warm-up (if any) is over."""
-    from cellumo_master.python_server.lintora import Lintora
-
+    """A new Lintora that knows the kernel's script globals, once the warm-up (if any) is over."""
     wait_for_editor_warm_up()
-    return Lintora()
+    return kernel_lintora()

@@ -114,6 +114,17 @@ class Addin {
     }
   }
 
+  _forgetPython() {
+    const handlers = this.workbook._dropHandlers();
+    const invokes = this._pendingInvokes.size;
+    for (const [invokeId, pending] of this._pendingInvokes) {
+      this._pendingInvokes.delete(invokeId);
+      clearTimeout(pending.timer);
+      pending.reject(new RemoteError(`Python callback ${pending.callableId} belongs to a run that has ended`, 'Cancelled'));
+    }
+    return { handlers, invokes };
+  }
+
   _callbackFailed(text) {
     this._log(text);
     this.callbackErrors.push(text);
@@ -128,6 +139,8 @@ class Addin {
   //   errors     callback failures reported so far
   //   view       the workbook as the playground's grid shows it: {revision, sheets}; with
   //              {since: revision} and no request handled since then, {revision, unchanged: true}
+  //   forgetPython  drop every event handler and fail every invoke still waiting: the Python
+  //              functions they name belong to a run (or an interpreter) that is gone
   _control(message) {
     const { controlId, command } = message;
     try {
@@ -170,6 +183,9 @@ class Addin {
           result = message.since === this.requestsHandled
             ? { revision: this.requestsHandled, unchanged: true }
             : { revision: this.requestsHandled, sheets: workbookView(this.workbook) };
+          break;
+        case 'forgetPython':
+          result = this._forgetPython();
           break;
         default:
           throw new RemoteError(`Unknown control command ${JSON.stringify(command)}`);

@@ -46,6 +46,12 @@ class EventSource extends HostObject {
     return null;
   }
 
+  _clear() {
+    const count = this._handlers.size;
+    this._handlers.clear();
+    return count;
+  }
+
   // Asks the kernel to run every handler with `args`. The invoke messages go out at once, ahead
   // of the response to the request that made the change, so that a kernel which has seen that
   // response has also seen the events it caused. The handlers still run on the kernel's side

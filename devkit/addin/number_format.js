@@ -1,8 +1,8 @@
 'use strict';
 // Turns a cell value and its number format into the text Excel would show (Range.text, and the
 // grid the kernel prints). Covers the formats scripts commonly set: General, text (@), fixed
-// decimals, thousands separators, percentages, currency prefixes, sections for negatives, and
-// date/time patterns. Anything else falls back to General.
+// decimals, thousands separators, percentages, currency prefixes, scientific notation, sections
+// for negatives, and date/time patterns (12-hour ones too). Anything else falls back to General.
 
 const { DateValue, BytesValue } = require('./values');
 
@@ -13,7 +13,10 @@ function formatGeneral(value) {
     if (!Number.isFinite(value)) return '#NUM!';
     if (Number.isInteger(value) && Math.abs(value) < 1e11) return String(value);
     const abs = Math.abs(value);
-    if (abs !== 0 && (abs >= 1e11 || abs < 1e-9)) return value.toExponential(5).replace(/\.?0+e/, 'E').replace('E+', 'E+');
+    if (abs !== 0 && (abs >= 1e11 || abs < 1e-9)) {
+      const [mantissa, exponent] = value.toExponential(5).split('e');
+      return `${mantissa.replace(/\.?0+$/, '')}E${exponent[0]}${exponent.slice(1).padStart(2, '0')}`;
+    }
     return String(Number(value.toPrecision(10)));
   }
   if (value instanceof DateValue) {
@@ -59,11 +62,15 @@ function weekday(p) {
 function formatDate(value, pattern) {
   const p = dateParts(value);
   if (!p) return formatGeneral(value);
-  const tokens = pattern.match(/"[^"]*"|yyyy|yy|mmmm|mmm|mm|m|dddd|ddd|dd|d|hh|h|ss|s|\\.|./gi) || [];
+  const tokens = pattern.match(/"[^"]*"|am\/pm|a\/p|yyyy|yy|mmmm|mmm|mm|m|dddd|ddd|dd|d|hh|h|ss|s|\\.|./gi) || [];
+  const twelveHour = tokens.some((t) => /^(am\/pm|a\/p)$/i.test(t));
+  const hour = twelveHour ? (p.hour % 12 || 12) : p.hour;
   let out = '';
   let sawHour = false;
-  for (const tok of tokens) {
+  for (const [index, tok] of tokens.entries()) {
     const lower = tok.toLowerCase();
+    // m and mm are minutes right after an hour or right before seconds, months otherwise.
+    const minutes = sawHour || secondsFollow(tokens, index);
     if (tok.startsWith('"')) out += tok.slice(1, -1);
     else if (tok.startsWith('\\')) out += tok.slice(1);
     else if (lower === 'yyyy') out += pad(p.year, 4);
@@ -72,17 +79,54 @@ function formatDate(value, pattern) {
     else if (lower === 'mmm') out += MONTHS[p.month - 1].slice(0, 3);
     else if (lower === 'dddd') out += DAYS[weekday(p)];
     else if (lower === 'ddd') out += DAYS[weekday(p)].slice(0, 3);
-    else if (lower === 'mm') out += sawHour ? pad(p.minute) : pad(p.month);
-    else if (lower === 'm') out += sawHour ? String(p.minute) : String(p.month);
+    else if (lower === 'mm') { out += minutes ? pad(p.minute) : pad(p.month); sawHour = false; }
+    else if (lower === 'm') { out += minutes ? String(p.minute) : String(p.month); sawHour = false; }
     else if (lower === 'dd') out += pad(p.day);
     else if (lower === 'd') out += String(p.day);
-    else if (lower === 'hh') { out += pad(p.hour); sawHour = true; }
-    else if (lower === 'h') { out += String(p.hour); sawHour = true; }
+    else if (lower === 'hh') { out += pad(hour); sawHour = true; }
+    else if (lower === 'h') { out += String(hour); sawHour = true; }
     else if (lower === 'ss') out += pad(p.second);
     else if (lower === 's') out += String(p.second);
+    else if (lower === 'am/pm') out += p.hour < 12 ? 'AM' : 'PM';
+    else if (lower === 'a/p') out += p.hour < 12 ? 'A' : 'P';
     else out += tok;
   }
   return out;
+}
+
+function secondsFollow(tokens, index) {
+  for (let i = index + 1; i < tokens.length; i += 1) {
+    const lower = tokens[i].toLowerCase();
+    if (lower === 's' || lower === 'ss') return true;
+    if (/^[a-z]/.test(lower) || lower.startsWith('"')) return false;
+  }
+  return false;
+}
+
+// Rounds |n| to `decimals` places on its shortest decimal form, as Excel does (1.005 shows as
+// 1.01 with two decimals, where toFixed would round the binary value down to 1.00).
+function fixed(n, decimals) {
+  const shortest = Number(Math.abs(n).toPrecision(15));
+  const [mantissa, exponent = '0'] = String(shortest).split('e');
+  const [digits, shift = '0'] = String(Math.round(Number(`${mantissa}e${Number(exponent) + decimals}`))).split('e');
+  return Number(`${digits}e${Number(shift) - decimals}`).toFixed(decimals);
+}
+
+// A scientific section such as 0.00E+00: one integer digit, the section's decimals, an exponent
+// of at least as many digits as the section gives it, signed always (E+) or when negative (E-).
+function formatScientific(value, body) {
+  const match = /^([^Ee]*?)([0#?.,]+)[Ee]([+-])([0#?]+)(.*)$/.exec(body);
+  const [, before, mantissaPattern, sign, exponentPattern, after] = match;
+  const decimals = ((mantissaPattern.split('.')[1] || '').match(/[0#?]/g) || []).length;
+  let exponent = value === 0 ? 0 : Math.floor(Math.log10(Math.abs(value)));
+  let mantissa = fixed(value / 10 ** exponent, decimals);
+  if (Number(mantissa) >= 10) {
+    exponent += 1;
+    mantissa = fixed(value / 10 ** exponent, decimals);
+  }
+  const exponentSign = exponent < 0 ? '-' : (sign === '+' ? '+' : '');
+  const exponentText = String(Math.abs(exponent)).padStart(exponentPattern.length, '0');
+  return `${literal(before)}${mantissa}E${exponentSign}${exponentText}${literal(after)}`;
 }
 
 function literal(text) {
@@ -91,6 +135,7 @@ function literal(text) {
 
 function formatNumber(value, section) {
   const body = section.replace(/\[[^\]]*\]/g, '');
+  if (/[0#?][Ee][+-][0#?]/.test(body.replace(/"[^"]*"/g, ''))) return formatScientific(value, body);
   const first = body.search(/[0#?]/);
   if (first < 0) return literal(body);
   let last = first;
@@ -104,7 +149,7 @@ function formatNumber(value, section) {
   const grouping = intPart.includes(',');
   const minInt = (intPart.match(/0/g) || []).length;
   let n = percent ? value * 100 : value;
-  let text = Math.abs(n).toFixed(decimals);
+  let text = fixed(n, decimals);
   let [whole, frac] = text.split('.');
   if (whole.length < minInt) whole = whole.padStart(minInt, '0');
   if (minInt === 0 && whole === '0') whole = '';

@@ -279,6 +279,11 @@ class Workbook extends HostObject {
     return this._worksheets;
   }
 
+  // Removes every sheet's event handlers; returns how many there were.
+  _dropHandlers() {
+    return this._sheets.reduce((count, sheet) => count + sheet._onChanged._clear(), 0);
+  }
+
   _findWorksheet(name) {
     if (typeof name !== 'string') return null;
     const lower = name.toLowerCase();

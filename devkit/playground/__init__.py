@@ -1,3 +1,4 @@
 """The playground: a local web page with the Monaco editor over the editor services and a Run
-button over the bridge, served from the kernel harness's process (`python -m devkit playground`).
+button over the bridge (`python -m devkit playground`). The server holds the page, the editor
+services and the add-in; scripts run in a kernel process of its own (kernel_main.py).
 """

@@ -4,7 +4,8 @@ and stripped it from the path):
   GET  /                the page          GET /static/...  its scripts and styles
   GET  /vs/...          Monaco's AMD build, from the pinned npm package
   GET  /api/kinds       Lintora's completion kinds, by jedi's type names
-  POST /api/<request>   an editor request (complete, hover, signature, diagnostics): Lintora's dict
+  POST /api/<request>   an editor request (complete, hover, signature, diagnostics): Lintora's dict;
+                        "warm" answers once the editor is warm (EditorService.warm_up)
   WS   /ws              runs: the page sends run / stop / reset; the server streams output,
                         errors, the run's start and end, and the workbook after changes
 """
@@ -42,14 +43,14 @@ def build_app(service, runner, hub):
         return JSONResponse(service.kinds())
 
     async def editor_request(request):
-        body = await request.body()
-        if len(body) > MAX_BODY:
+        body = await read_body(request, MAX_BODY)
+        if body is None:
             return JSONResponse({"error": "the request is too large"}, status_code=413)
         try:
             future = service.submit(request.path_params["kind"], json.loads(body or b"null"))
         except (BadRequest, ValueError) as exc:
             return JSONResponse({"error": str(exc)}, status_code=400)
-        return JSONResponse(await asyncio.wrap_future(future), headers={"cache-control": "no-store"})
+        return JSONResponse(await _answer_unless_gone(request, service, future), headers={"cache-control": "no-store"})
 
     async def socket(websocket: WebSocket):
         await websocket.accept()
@@ -95,6 +96,36 @@ def _cached(app):
         await app(scope, receive, send_cached)
 
     return wrapped
+
+
+async def _answer_unless_gone(request, service, future):
+    """The request's answer; when the page gives up on it first (Monaco cancels a request the
+    person has moved on from, and the page aborts its fetch), it is dropped from the queue."""
+    waiting = asyncio.wrap_future(future)
+    while True:
+        done, _ = await asyncio.wait({waiting}, timeout=0.05)
+        if done:
+            return waiting.result()
+        if await request.is_disconnected():
+            service.cancel(future)
+            return await waiting
+
+
+async def read_body(request, limit):
+    """The request's body, or None when it is larger than `limit` bytes. A declared length over
+    the limit is refused before any of the body is read, and one sent without a length (or with
+    a false one) as soon as what has arrived passes the limit."""
+    declared = request.headers.get("content-length")
+    if declared is not None and declared.strip().isdigit() and int(declared) > limit:
+        return None
+    chunks = []
+    size = 0
+    async for chunk in request.stream():
+        size += len(chunk)
+        if size > limit:
+            return None
+        chunks.append(chunk)
+    return b"".join(chunks)
 
 
 async def _send_all(websocket, queue):

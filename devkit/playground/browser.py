@@ -77,9 +77,10 @@ def launch(playwright):
 class PlaygroundProcess:
     """`python -m devkit playground` in a child process, on a free port; stop() ends it."""
 
-    def __init__(self, timeout=60.0):
+    def __init__(self, timeout=60.0, cold_editor=False):
         self._proc = subprocess.Popen(
-            [sys.executable, "-m", "devkit", "playground", "--no-browser", "--port", "0"],
+            [sys.executable, "-m", "devkit", "playground", "--no-browser", "--port", "0",
+             *(["--cold-editor"] if cold_editor else [])],
             cwd=ROOT, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         self.stderr = []
         threading.Thread(target=self._drain, daemon=True).start()
@@ -91,6 +92,14 @@ class PlaygroundProcess:
         self.url, self.host, self.token = match.groups()
         self.origin = "http://" + self.host
         self.port = int(self.host.rsplit(":", 1)[1])
+
+    @property
+    def pid(self):
+        return self._proc.pid
+
+    def wait(self, timeout):
+        """The exit status once the server has ended (raises subprocess.TimeoutExpired)."""
+        return self._proc.wait(timeout)
 
     def warm_up(self, timeout=120.0):
         """One completion, so that jedi has loaded what the first request of a test would wait

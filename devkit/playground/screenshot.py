@@ -1,6 +1,8 @@
-"""`python -m devkit.playground.screenshot FILE.png` (`make screenshot`): the README's picture of
-the playground, taken in Chromium: the starter script run, its workbook in the grid, and the
-suggestion list open after a typed ".". Needs what the browser tests need."""
+"""`python -m devkit.playground.screenshot FILE.png [RESTARTED.png]` (`make screenshot`): the
+README's pictures of the playground, taken in Chromium. The first: the starter script run, its
+workbook in the grid, and the suggestion list open after a typed ".". The second: a script that
+swallows every interrupt, stopped by restarting its interpreter, with the workbook of the first
+run still in the grid. Needs what the browser tests need."""
 import argparse
 import os
 import sys
@@ -10,7 +12,18 @@ from .browser import PlaygroundProcess, browser_missing, launch
 VIEWPORT = {"width": 1400, "height": 820}
 
 
-def take(path):
+IGNORES_STOP = """import time
+
+print("retrying until it works...")
+while True:
+    try:
+        time.sleep(0.2)
+    except:  # swallows Stop's interrupt too
+        pass
+"""
+
+
+def take(path, restarted_path=None):
     from playwright.sync_api import expect, sync_playwright
 
     server = PlaygroundProcess()
@@ -34,22 +47,38 @@ def take(path):
                 page.mouse.move(1, 1)
                 os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
                 page.screenshot(path=path)
+                if restarted_path:
+                    _restarted(page, expect, restarted_path)
             finally:
                 browser.close()
     finally:
         server.stop()
 
 
+def _restarted(page, expect, path):
+    page.keyboard.press("Escape")
+    page.evaluate("([text]) => window.playground.setText('main', text)", [IGNORES_STOP])
+    page.locator("#run").click()
+    expect(page.locator("#output")).to_contain_text("retrying")
+    page.locator("#stop").click()
+    expect(page.locator("#status")).to_have_text("stopped; interpreter restarted")
+    expect(page.locator("#run")).to_be_enabled()
+    page.evaluate("() => document.activeElement.blur()")
+    page.mouse.move(1, 1)
+    page.screenshot(path=path)
+
+
 def main(argv=None):
     parser = argparse.ArgumentParser(prog="python -m devkit.playground.screenshot", description=__doc__)
     parser.add_argument("path", help="where to write the PNG")
+    parser.add_argument("restarted", nargs="?", help="where to write the picture of a restarted run")
     args = parser.parse_args(argv)
     missing = browser_missing()
     if missing:
         print(f"cannot take the screenshot: {missing}", file=sys.stderr)
         return 2
-    take(args.path)
-    print(f"wrote {args.path}")
+    take(args.path, args.restarted)
+    print(f"wrote {args.path}" + (f" and {args.restarted}" if args.restarted else ""))
     return 0
 
 

@@ -1,7 +1,8 @@
-"""Starts the playground: binds the port, starts the kernel harness (the add-in and the bridge)
-and the editor services, serves the app from a thread, prints the one line with the URL, and
-then runs scripts on the main thread until Ctrl+C or SIGTERM."""
+"""Starts the playground: binds the port, starts the editor services, the add-in and the kernel
+process (where scripts run), serves the app from a thread, prints the one line with the URL, and
+waits for Ctrl+C or SIGTERM; then ends the kernel, the add-in and the server."""
 import asyncio
+import signal
 import socket
 import sys
 import threading
@@ -37,11 +38,21 @@ def bind(host, port):
                      " (choose another with --port N, or --port 0 for any free port)")
 
 
-def serve(host="127.0.0.1", port=None, open_browser=True, allow_remote=False, out=sys.stdout, latency=0.0):
-    """Runs until interrupted (`latency`: see `Kernel`). Returns the exit status."""
+class _Shutdown(BaseException):
+    """Raised on the main thread when the process is asked to terminate."""
+
+
+def _terminate(signum, frame):
+    raise _Shutdown
+
+
+def serve(host="127.0.0.1", port=None, open_browser=True, allow_remote=False, out=sys.stdout, latency=0.0,
+          warm_editor=True):
+    """Runs until interrupted (Ctrl+C) or terminated (SIGTERM). `latency`: the seconds by which
+    every answer of the add-in reaches the kernel late (see `devkit.Kernel`). Returns the exit
+    status."""
     import uvicorn
 
-    from ..kernel import Kernel
     from .app import build_app, monaco_missing
     from .editor_service import EditorService
     from .hub import Hub
@@ -62,18 +73,20 @@ def serve(host="127.0.0.1", port=None, open_browser=True, allow_remote=False, ou
 
     token = new_token()
     loop = asyncio.new_event_loop()
-    kernel = Kernel(latency=latency)
-    service = EditorService()
+    previous = signal.signal(signal.SIGTERM, _terminate)
+    service = None
     server = None
     thread = None
     runner = None
     try:
+        service = EditorService(warm=warm_editor)
+        service.warm_up()  # the page says "ready" once the Excel API is warm; see EditorService.warm_up
         hub = Hub(loop)
-        runner = Runner(kernel, hub.publish)
+        runner = Runner(hub.publish, latency=latency)
         extra = () if host in LOCAL else (host, socket.gethostname())
         app = Guard(build_app(service, runner, hub), token, port, extra)
         config = uvicorn.Config(app, log_level="warning", access_log=False, lifespan="off",
-                                ws="websockets-sansio", loop="asyncio")
+                                ws="websockets-sansio", loop="asyncio", timeout_graceful_shutdown=1)
         server = uvicorn.Server(config)
 
         def serve_http():
@@ -95,17 +108,31 @@ def serve(host="127.0.0.1", port=None, open_browser=True, allow_remote=False, ou
         if open_browser:
             threading.Thread(target=webbrowser.open, args=(url,), daemon=True).start()
         try:
-            runner.serve_forever()
-        except KeyboardInterrupt:
+            # Scripts run in the kernel process, so this thread only waits: Ctrl+C and SIGTERM
+            # reach it at once, whatever a script does.
+            while thread.is_alive():
+                thread.join(0.5)
+        except (KeyboardInterrupt, _Shutdown):
             pass
         return 0
     finally:
+        # A second Ctrl+C must not cut the shutdown short and leave the kernel or the add-in.
+        signal.signal(signal.SIGINT, signal.SIG_IGN)
+        signal.signal(signal.SIGTERM, signal.SIG_IGN)
         if server is not None:
             server.should_exit = True
-        if thread is not None:
-            thread.join(timeout=5)
         if runner is not None:
             runner.close()
-        service.close()
-        kernel.close()
+        if service is not None:
+            _bounded(service.close, 1.0)
+        if thread is not None:
+            thread.join(timeout=1.5)
+        signal.signal(signal.SIGTERM, previous)
+        signal.signal(signal.SIGINT, signal.default_int_handler)
 
+
+def _bounded(fn, seconds):
+    """Calls fn on a thread of its own and waits for it at most `seconds`."""
+    worker = threading.Thread(target=fn, daemon=True)
+    worker.start()
+    worker.join(seconds)

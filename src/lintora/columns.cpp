@@ -93,4 +93,25 @@ Ref Columns::jedi_column(PyObject* line, PyObject* column) {
     return support::ssize_int(i - l->start);
 }
 
+Ref Columns::line_text(Py_ssize_t line) {
+    if (!PyUnicode_Check(code_)) return Ref();
+    Line found{};
+    if (!find(line, found)) return Ref();
+    const Line* l = &found;
+    return Ref::steal(PyUnicode_Substring(code_, l->start, l->end));
+}
+
+Py_ssize_t Columns::code_point_index(Py_ssize_t line, Py_ssize_t offset) {
+    if (!PyUnicode_Check(code_) || offset < 0) return -1;
+    Line found{};
+    if (!find(line, found)) return -1;
+    const Line* l = &found;
+    if (l->widest < 0x80u) return offset <= l->end - l->start ? offset : -1;
+    const int kind = PyUnicode_KIND(code_);
+    const void* data = PyUnicode_DATA(code_);
+    Py_ssize_t bytes = 0, i = l->start;
+    for (; i < l->end && bytes < offset; ++i) bytes += utf8_width(PyUnicode_READ(kind, data, i));
+    return bytes == offset ? i - l->start : -1;
+}
+
 }  // namespace lintora

@@ -40,6 +40,14 @@ public:
     // line comes back unchanged, so jedi reports it as it always has.
     support::Ref jedi_column(PyObject* line, PyObject* column);
 
+    // The text of the 1-based `line`, its line break left out; an empty Ref when the buffer has
+    // no such line (or is not a str).
+    support::Ref line_text(Py_ssize_t line);
+
+    // The 0-based code-point index on the 1-based `line` of the 0-based UTF-8 byte offset
+    // `offset` (an ast column); -1 when the line does not exist or the offset lies past its end.
+    Py_ssize_t code_point_index(Py_ssize_t line, Py_ssize_t offset);
+
 private:
     struct Line {
         Py_ssize_t start;  // index of the first character

@@ -52,6 +52,8 @@ using support::Ref;
     X(a_stubs_path, "_stubs_path")                                    \
     X(a_jedi_project, "_jedi_project")                                \
     X(a_hover_mode, "_hover_mode")                                    \
+    X(a_known_globals, "_known_globals")                              \
+    X(a_known_prelude, "_known_prelude")                              \
     /* methods called through self */                                 \
     X(m_sync_modules, "sync_modules")                                 \
     X(m_is_module_name, "_is_module_name")                            \
@@ -150,6 +152,10 @@ using support::Ref;
     X(COMMENT, "COMMENT")                                             \
     X(TokenError, "TokenError")                                       \
     X(generate_tokens, "generate_tokens")                             \
+    X(walk, "walk")                                                   \
+    X(Attribute, "Attribute")                                         \
+    X(attr, "attr")                                                   \
+    X(get_close_matches, "get_close_matches")                         \
     /* result keys */                                                 \
     X(k_completions, "completions")                                   \
     X(k_error, "error")                                               \
@@ -194,7 +200,17 @@ using support::Ref;
     /* fraction, or a run of characters that are neither whitespace nor one of its */    \
     /* separators. JavaScript's \d and \w are ASCII-only, hence the explicit classes. */  \
     X(s_monaco_word_pattern,                                          \
-      R"re((-?[0-9]*\.[0-9][A-Za-z0-9_]*)|([^`~!@#$%^&*()\-=+\[{\]}\\|;:'",.<>/?\s]+))re")
+      R"re((-?[0-9]*\.[0-9][A-Za-z0-9_]*)|([^`~!@#$%^&*()\-=+\[{\]}\\|;:'",.<>/?\s]+))re") \
+    X(s_dot, ".")                                                     \
+    X(s_paragraph_break, "\n\n")                                      \
+    X(s_from, "from")                                                 \
+    X(s_import_sep, " import ")                                       \
+    X(s_as_sep, " as ")                                               \
+    X(s_statement_sep, "; ")                                          \
+    X(s_undefined_name, "undefined name '")                           \
+    X(s_instance, "instance")                                         \
+    X(s_bridge_module, "ostrel")                                      \
+    X(s_excel_stubs, "cellumo_master.python_server.cellumo._officejs.")
 // clang-format on
 
 SUPPORT_NAME_TABLE(Names, LINTORA_NAMES)
@@ -273,7 +289,8 @@ Ref cursor_column(PyObject* code, PyObject* line, PyObject* column);
 // Writes the request's modules when either mapping is non-empty.
 void sync_request_modules(PyObject* self, PyObject* modules, PyObject* dirty_files);
 // Chooses the script path (the synced file when `path` names a module, else `path` or
-// "<editor>") and creates the jedi.Script on the instance's project.
+// "<editor>") and creates the jedi.Script on the instance's project, with the known globals'
+// prelude before `code`: lines sent to it go through script_line.
 Ref make_script(PyObject* module, PyObject* self, PyObject* code, PyObject* path);
 // The argument rule and annotations shared by the three cursor requests (completions, hover,
 // signature help): self, code, line, column, path=None, modules=None, dirty_files=None.
@@ -288,6 +305,7 @@ std::vector<support::Annotation> cursor_request_annotations();
 // modules, create the jedi.Script. Arguments as the cursor requests take them.
 struct CursorScript {
     Ref script;
+    Ref line;    // the request's line as a line of the script (see known_globals.hpp)
     Ref column;  // see cursor_column
 };
 CursorScript prepare_cursor_script(PyObject* module, const support::ArgValues& a);

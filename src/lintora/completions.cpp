@@ -2,6 +2,7 @@
 #include "lintora/common.hpp"
 #include "lintora/completion_cache.hpp"
 #include "lintora/completion_text.hpp"
+#include "lintora/known_globals.hpp"
 #include "lintora/lines.hpp"
 #include "lintora/methods.hpp"
 
@@ -120,7 +121,8 @@ Ref completions_body(PyObject* module, const ArgValues& a) {
     CompletionCache cache(module, self);
     Ref script = make_script(module, self, code, a[cursor_arg::path]);
     cache.attach(script.get());
-    Ref completions = call_at(script.get(), N.complete, line, column);
+    Ref jedi_line = script_line(self, line);
+    Ref completions = call_at(script.get(), N.complete, jedi_line.get(), column);
     Ref count = length(completions.get());
     lsp_log(module, LogLevel::Debug, "[LSP] Jedi returned %d completions", {count.get()});
 

@@ -5,7 +5,10 @@
 
 #include "lintora/columns.hpp"
 #include "lintora/common.hpp"
+#include "lintora/known_globals.hpp"
 #include "lintora/lent_tree.hpp"
+#include "lintora/marker_names.hpp"
+#include "lintora/member_check.hpp"
 #include "lintora/methods.hpp"
 
 namespace lintora {
@@ -160,6 +163,8 @@ Ref diagnostics_body(PyObject* module, const ArgValues& a) {
         LendTree lend(code, stdlib_tree ? tree.get() : nullptr);
         Ref imports = call_method(self, N.m_check_unresolved_imports, {code, module_name});
         support::extend(diagnostics.get(), imports.get());
+        Ref members = excel_member_markers(module, self, code, tree.get(), module_name);
+        support::extend(diagnostics.get(), members.get());
     }
     sort_by_severity(diagnostics.get());
     return diagnostics_result(diagnostics.get(), Py_None);
@@ -202,7 +207,24 @@ void to_editor_columns(Columns& columns, PyObject* diag) {
     set_item(diag, N.k_end_column, new_end.get());
 }
 
-// Every line pyflakes wrote to `stream` that parses as a message becomes a marker of `severity`.
+// "undefined name 'Context'" for a name the kernel puts into every script's globals.
+bool about_known_global(PyObject* self, PyObject* diag) {
+    if (!PyDict_CheckExact(diag)) return false;
+    PyObject* message = PyDict_GetItemWithError(diag, N.k_message);
+    if (!message) {
+        if (PyErr_Occurred()) support::throw_error();
+        return false;
+    }
+    Ref held = Ref::borrow(message);
+    if (!PyUnicode_Check(message) ||
+        PyUnicode_Tailmatch(message, N.s_undefined_name, 0, PY_SSIZE_T_MAX, -1) != 1)
+        return false;
+    Ref name = first_quoted(message);
+    return name && is_known_global(self, name.get());
+}
+
+// Every line pyflakes wrote to `stream` that parses as a message becomes a marker of `severity`,
+// on the name the message is about.
 void collect(PyObject* self, Columns& columns, PyObject* stream, PyObject* severity,
              PyObject* diagnostics) {
     Ref zero = integer(0);
@@ -212,6 +234,8 @@ void collect(PyObject* self, Columns& columns, PyObject* stream, PyObject* sever
         Ref diag = call_method(self, N.m_parse_pyflakes_message, {stripped.get(), severity});
         if (diag.get() == Py_None) continue;
         to_editor_columns(columns, diag.get());
+        if (about_known_global(self, diag.get())) continue;
+        cover_quoted_name(columns, diag.get());
         append(diagnostics, diag.get());
     }
 }

@@ -1,5 +1,6 @@
 // Hover requests: Markdown describing what jedi infers under the cursor, compact or detailed,
 // with jedi's help lookup when inference finds nothing.
+#include "lintora/columns.hpp"
 #include "lintora/common.hpp"
 #include "lintora/methods.hpp"
 
@@ -33,6 +34,11 @@ Ref function_text(PyObject* self, PyObject* definition, const char* prefix, PyOb
         [&](PyObject*) { return Ref::steal(PyUnicode_FromFormat("%s%S", prefix, name)); });
 }
 
+// Appends `part` unless an equal part is already there (overloads that read the same).
+void append_new(PyObject* parts, PyObject* part) {
+    if (!support::check(PySequence_Contains(parts, part))) append(parts, part);
+}
+
 // Appends `definition.docstring()` as a part of its own when it is non-empty; a failing
 // docstring only drops itself.
 void append_docstring(PyObject* parts, PyObject* definition) {
@@ -40,7 +46,7 @@ void append_docstring(PyObject* parts, PyObject* definition) {
         {PyExc_Exception},
         [&] {
             Ref doc = call_method(definition, N.docstring, {});
-            if (truthy(doc.get())) append(parts, doc.get());
+            if (truthy(doc.get())) append_new(parts, doc.get());
             return 0;
         },
         [](PyObject*) { return 0; });
@@ -122,25 +128,118 @@ Ref help_fallback(PyObject* module, PyObject* script, PyObject* line, PyObject* 
     return hover_result(Py_None, Py_None);
 }
 
+// A compact hover is one line, at most this long; the rest of a longer line is left out.
+constexpr Py_ssize_t kCompactLineLength = 140;
+
+bool word_char(Py_UCS4 c) { return c == '_' || Py_UNICODE_ISALNUM(c); }
+
+// The identifier the cursor is on or just after (the 0-based code-point `column` of the
+// 1-based `line`), or an empty Ref.
+Ref word_at(PyObject* code, PyObject* line, PyObject* column) {
+    const Py_ssize_t lineno = PyLong_AsSsize_t(line);
+    const Py_ssize_t at = PyLong_AsSsize_t(column);
+    if ((lineno == -1 || at == -1) && PyErr_Occurred()) {
+        PyErr_Clear();
+        return Ref();
+    }
+    Columns columns(code);
+    Ref text = columns.line_text(lineno);
+    if (!text) return Ref();
+    const Py_ssize_t n = PyUnicode_GET_LENGTH(text.get());
+    if (at > n) return Ref();
+    Py_ssize_t start = at, end = at;
+    while (start > 0 && word_char(PyUnicode_READ_CHAR(text.get(), start - 1))) --start;
+    while (end < n && word_char(PyUnicode_READ_CHAR(text.get(), end))) ++end;
+    if (start == end || Py_UNICODE_ISDIGIT(PyUnicode_READ_CHAR(text.get(), start))) return Ref();
+    return Ref::steal(PyUnicode_Substring(text.get(), start, end));
+}
+
+// "```python\nname: Type\n```" for a value (an instance) hovered under the name it is known by;
+// an empty Ref for anything else.
+// A definition that fails to say what it is gets the compact format's own handling.
+Ref variable_block(PyObject* definition, PyObject* word) {
+    if (!word) return Ref();
+    return guard(
+        {PyExc_Exception},
+        [&]() -> Ref {
+            Ref def_type = get_attr(definition, N.type);
+            if (!equals(def_type.get(), N.s_instance)) return Ref();
+            Ref type_name = get_attr(definition, N.name);
+            if (!PyUnicode_Check(type_name.get()) || PyUnicode_GET_LENGTH(type_name.get()) == 0)
+                return Ref();
+            Ref body = Ref::steal(PyUnicode_FromFormat("%U: %U", word, type_name.get()));
+            return fenced_block(body.get());
+        },
+        [](PyObject*) { return Ref(); });
+}
+
+// The first paragraph of a function's or method's own documentation (without the signature
+// line jedi puts before it), or an empty Ref.
+Ref first_paragraph(PyObject* definition) {
+    return guard(
+        {PyExc_Exception},
+        [&]() -> Ref {
+            Ref def_type = get_attr(definition, N.type);
+            if (!equals(def_type.get(), N.s_function)) return Ref();
+            Ref doc = call_method(definition, N.docstring, {}, {{N.raw, Py_True}});
+            if (!PyUnicode_Check(doc.get())) return Ref();
+            Ref stripped = call_method(doc.get(), N.strip, {});
+            const Py_ssize_t n = PyUnicode_GET_LENGTH(stripped.get());
+            if (n == 0) return Ref();
+            const Py_ssize_t cut = PyUnicode_Find(stripped.get(), N.s_paragraph_break, 0, n, 1);
+            if (cut == -2) support::throw_error();
+            if (cut < 0) return stripped;
+            Ref paragraph = Ref::steal(PyUnicode_Substring(stripped.get(), 0, cut));
+            return call_method(paragraph.get(), N.strip, {});
+        },
+        [](PyObject*) { return Ref(); });
+}
+
+// A fenced block of one line kept to kCompactLineLength characters.
+Ref compact_line(PyObject* block) {
+    if (!PyUnicode_Check(block)) return Ref::borrow(block);
+    constexpr Py_ssize_t fence_open = 10, fence_close = 4;  // "```python\n", "\n```"
+    const Py_ssize_t n = PyUnicode_GET_LENGTH(block);
+    if (n - fence_open - fence_close <= kCompactLineLength) return Ref::borrow(block);
+    Ref body = Ref::steal(PyUnicode_Substring(block, fence_open, n - fence_close));
+    if (PyUnicode_FindChar(body.get(), '\n', 0, PyUnicode_GET_LENGTH(body.get()), 1) >= 0)
+        return Ref::borrow(block);
+    Ref kept = Ref::steal(PyUnicode_Substring(body.get(), 0, kCompactLineLength - 1));
+    Ref ellipsis = Ref::steal(PyUnicode_FromOrdinal(0x2026));
+    Ref line = Ref::steal(PyUnicode_Concat(kept.get(), ellipsis.get()));
+    return fenced_block(line.get());
+}
+
 Ref hover_body(PyObject* module, const ArgValues& a) {
     PyObject* self = a[cursor_arg::self];
-    PyObject* line = a[cursor_arg::line];
     CursorScript prepared = prepare_cursor_script(module, a);
+    PyObject* line = prepared.line.get();
     PyObject* column = prepared.column.get();
     Ref script = std::move(prepared.script);
     Ref inferred = call_at(script.get(), N.infer, line, column);
     if (!truthy(inferred.get())) return help_fallback(module, script.get(), line, column);
 
     Ref parts = new_list();
+    Ref word;
+    bool word_looked_up = false;
     for (Ref& definition : iterate(inferred.get())) {
         Ref mode = get_attr(self, N.a_hover_mode);
         if (equals(mode.get(), N.s_compact)) {
-            Ref compact = call_method(self, N.m_format_compact_hover, {definition.get()});
-            if (truthy(compact.get())) append(parts.get(), compact.get());
+            if (!word_looked_up) {
+                word = word_at(a[cursor_arg::code], a[cursor_arg::line], column);
+                word_looked_up = true;
+            }
+            Ref compact = variable_block(definition.get(), word.get());
+            if (!compact) compact = call_method(self, N.m_format_compact_hover, {definition.get()});
+            if (!truthy(compact.get())) continue;
+            Ref line_block = compact_line(compact.get());
+            if (support::check(PySequence_Contains(parts.get(), line_block.get()))) continue;
+            append(parts.get(), line_block.get());
+            if (Ref doc = first_paragraph(definition.get())) append_new(parts.get(), doc.get());
             continue;
         }
         Ref block = detailed_block(self, definition.get());
-        append(parts.get(), block.get());
+        append_new(parts.get(), block.get());
         append_docstring(parts.get(), definition.get());
     }
 

@@ -12,6 +12,9 @@ extern const support::FunctionDef set_hover_mode_def;
 extern const support::FunctionDef update_sys_paths_def;
 extern const support::FunctionDef set_workspace_def;
 
+// known_globals.cpp
+extern const support::FunctionDef set_known_globals_def;
+
 // modules.cpp: the temporary module directory
 extern const support::FunctionDef sync_modules_def;
 extern const support::FunctionDef delete_module_def;

@@ -116,7 +116,8 @@ void build(PyObject* module) {
                                                                      &run_pyflakes_def,
                                                                      &parse_pyflakes_message_def,
                                                                      &check_unresolved_imports_def,
-                                                                     &can_resolve_import_def});
+                                                                     &can_resolve_import_def,
+                                                                     &set_known_globals_def});
     Ref cls = support::make_class(module, "Lintora", nullptr,
                                   "Editor code intelligence over jedi and pyflakes, against a "
                                   "private directory of the user's modules.",

@@ -2,6 +2,7 @@
 // does), syncing the request's modules, choosing the script path and creating the jedi.Script.
 #include "lintora/columns.hpp"
 #include "lintora/common.hpp"
+#include "lintora/known_globals.hpp"
 
 namespace lintora {
 
@@ -34,8 +35,10 @@ Ref make_script(PyObject* module, PyObject* self, PyObject* code, PyObject* path
     }
     Ref jedi = lookup_global(module, N.g_jedi);
     Ref project = get_attr(self, N.a_jedi_project);
-    return call_method(jedi.get(), N.Script, {},
-                       {{N.code, code}, {N.path, script_path.get()}, {N.project, project.get()}});
+    Ref full_code = script_code(self, code);
+    return call_method(
+        jedi.get(), N.Script, {},
+        {{N.code, full_code.get()}, {N.path, script_path.get()}, {N.project, project.get()}});
 }
 
 Ref call_at(PyObject* script, PyObject* method, PyObject* line, PyObject* column) {
@@ -47,7 +50,8 @@ CursorScript prepare_cursor_script(PyObject* module, const support::ArgValues& a
     PyObject* code = a[cursor_arg::code];
     Ref column = cursor_column(code, a[cursor_arg::line], a[cursor_arg::column]);
     sync_request_modules(self, a[cursor_arg::modules], a[cursor_arg::dirty_files]);
-    return {make_script(module, self, code, a[cursor_arg::path]), std::move(column)};
+    Ref script = make_script(module, self, code, a[cursor_arg::path]);
+    return {std::move(script), script_line(self, a[cursor_arg::line]), std::move(column)};
 }
 
 support::Signature cursor_request_signature(const char* name) {

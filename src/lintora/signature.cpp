@@ -52,8 +52,8 @@ Ref fitting_signature(PyObject* signatures) {
 
 Ref signature_body(PyObject* module, const ArgValues& a) {
     PyObject* self = a[cursor_arg::self];
-    PyObject* line = a[cursor_arg::line];
     CursorScript prepared = prepare_cursor_script(module, a);
+    PyObject* line = prepared.line.get();
     PyObject* column = prepared.column.get();
     Ref script = std::move(prepared.script);
     Ref signatures = call_at(script.get(), N.get_signatures, line, column);

@@ -80,7 +80,14 @@ BAD_RECORDS = [{"type": "Int", "value": "x"}, {"type": "Array", "value": [1]}, {
 def test_encoding(ostrel, m, value):
     m.set_send_handler(Answering(m))
     S = ostrel.Serializer
-    if callable(value):
+    if isinstance(value, set):
+        # refused, with the place it stood: the refusal must keep nothing either
+        def refused():
+            with pytest.raises(TypeError):
+                S.to_wire([[value]])
+
+        check("to_wire(set) refused", refused, value)
+    elif callable(value):
         # a callable stays registered, by design, until the next reset
         check("to_wire(callable)", lambda: (S.to_wire(value), m.reset()), value)
     else:

@@ -37,7 +37,7 @@ def test_every_figure_is_in_the_table(table):
                    "5 throughput", "6 get_completions", "6 get_hover", "6 get_signature_help",
                    "6 get_diagnostics", "6 gc.freeze", "6 warm get_completions", "7 memory",
                    "8 Excel API get_completions", "8 Excel API get_hover",
-                   "8 Excel API get_signature_help", "9 playground", "10 round trips"):
+                   "8 Excel API get_signature_help", "9 playground", "10 round trips", "11 playground runs"):
         assert any(s.startswith(prefix) for s in sections), prefix
     # Both tables of the encoder and decoder, and p50, p95 and the alternative for every request.
     assert sum(s.startswith("1 encode") and f == "to_wire / floor" for s, f in figures) == 2

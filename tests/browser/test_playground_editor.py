@@ -98,8 +98,8 @@ def squiggle_starts_at(page, selector, line, column):
 def test_undefined_name_and_syntax_error_are_marked_where_they_are(page):
     set_text(page, "main", "total = 1\nprint(totl)\n")
     (marker,) = wait_for_markers(page, "main")
-    # Lintora marks a name one character wide unless pyflakes' message starts with it.
-    assert (marker["startLineNumber"], marker["startColumn"], marker["endColumn"], marker["severity"]) == (2, 7, 8, 4)
+    # The marker covers the whole name.
+    assert (marker["startLineNumber"], marker["startColumn"], marker["endColumn"], marker["severity"]) == (2, 7, 11, 4)
     assert marker["message"] == "undefined name 'totl'"
     squiggle_starts_at(page, ".squiggly-warning", 2, 7)
 
@@ -115,7 +115,7 @@ def test_a_marker_after_non_ascii_text_is_at_the_right_column(page):
     (marker,) = wait_for_markers(page, "main")
     prefix = line[:line.index("labl")]
     column = len(prefix.encode("utf-16-le")) // 2 + 1  # Monaco counts UTF-16 code units
-    assert (marker["startColumn"], marker["endColumn"]) == (column, column + 1)
+    assert (marker["startColumn"], marker["endColumn"]) == (column, column + 4)
     squiggle_starts_at(page, ".squiggly-warning", 1, column)
 
 

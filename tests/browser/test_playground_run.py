@@ -1,5 +1,7 @@
 """Run, Stop and Reset in the page: the script runs through the bridge against the stand-in's
 workbook, its output and errors reach the output pane, and the grid shows the workbook."""
+import re
+
 import pytest
 from playwright.sync_api import expect
 
@@ -87,8 +89,44 @@ def test_stop_ends_a_script_that_does_not_end(page, loop):
     expect(page.locator("#stop")).to_be_enabled()
     page.locator("#stop").click()
     expect(page.locator("#status")).to_have_text("stopped")
-    expect(page.locator("#output .error")).to_contain_text('File "main.py", line')
+    expect(page.locator("#output .error")).to_have_text(re.compile(r"^Stopped at main\.py, line [345]\n"))
     # The playground takes the next run.
     set_text(page, "main", "print('next')\n")
     run(page, 1)
     expect(page.locator("#output")).to_have_text("next\n")
+
+
+def test_stop_restarts_the_interpreter_of_a_script_that_ignores_it(page):
+    set_text(page, "main", "import time\nprint('started')\nwhile True:\n    try:\n        time.sleep(0.2)\n"
+                           "    except:\n        pass\n")
+    page.locator("#run").click()
+    expect(page.locator("#output")).to_contain_text("started")
+    # While it runs, the status counts the seconds.
+    expect(page.locator("#status")).to_have_text(re.compile(r"^running main\.py\u2026 [1-9]\d*\.\d s$"))
+    page.locator("#stop").click()
+    expect(page.locator("#status")).to_have_text("stopped; interpreter restarted")
+    expect(page.locator("#output .error")).to_have_text("The script did not stop; its interpreter was restarted\n")
+    expect(page.locator("#run")).to_be_enabled()
+
+
+def test_ctrl_enter_runs_from_anywhere_on_the_page(page):
+    set_text(page, "main", "print('from the keyboard')\n")
+    page.locator("#output-head").click()  # away from the editor
+    page.keyboard.press("Control+Enter")
+    expect(page.locator("body")).to_have_attribute("data-runs", "1")
+    expect(page.locator("#output")).to_have_text("from the keyboard\n")
+    # In the editor it runs too, and inserts no line break.
+    page.evaluate("() => monaco.editor.getEditors()[0].focus()")
+    page.keyboard.press("Control+Enter")
+    expect(page.locator("body")).to_have_attribute("data-runs", "2")
+    assert page.evaluate("() => monaco.editor.getEditors()[0].getModel().getValue()") == "print('from the keyboard')\n"
+
+
+def test_a_failing_change_handler_fails_the_run(page):
+    set_text(page, "main", "from cellumo_master.python_server.cellumo.ostrel import Context\n"
+                           "sheet = Context.workbook.worksheets.getActiveWorksheet()\n"
+                           "def check(event):\n    raise ValueError('not a number')\n"
+                           "sheet.onChanged.add(check)\nsheet.getRange('W1').values = [['x']]\n")
+    run(page, 0)
+    expect(page.locator("#status")).to_have_text(re.compile(r"^failed in "))
+    expect(page.locator("#output .error")).to_contain_text("ValueError: not a number")

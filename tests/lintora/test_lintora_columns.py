@@ -23,29 +23,29 @@ def markers(lsp, code):
 @pytest.mark.parametrize("above,head,width", KINDS)
 def test_markers(lsp, above, head, width):
     row = above.count("\n") + 1
-    # Undefined name: on the name's first character (pyflakes' message has no leading quote).
+    # Undefined name: the whole name.
     assert markers(lsp, above + head + "print(undefined_name)") == {
-        "undefined name 'undefined_name'": (row, width + 7, row, width + 8, 4)}
-    # Unused import: where pyflakes puts the statement, as wide as the quoted name.
-    assert markers(lsp, above + head + "import json") == {"'json' imported but unused": (row, width + 1, row, width + 5, 4)}
+        "undefined name 'undefined_name'": (row, width + 7, row, width + 21, 4)}
+    # Unused import: the imported name, not the statement's start.
+    assert markers(lsp, above + head + "import json") == {"'json' imported but unused": (row, width + 8, row, width + 12, 4)}
     # Unresolved import: the whole statement.
     assert markers(lsp, above + head + "import zz_not_installed") == {
         "import 'zz_not_installed' could not be resolved": (row, width + 1, row, width + 24, 8),
-        "'zz_not_installed' imported but unused": (row, width + 1, row, width + 17, 4)}
+        "'zz_not_installed' imported but unused": (row, width + 8, row, width + 24, 4)}
     # Syntax error: on the literal Python complains about, one character wide.
     (syntax,) = markers(lsp, above + head + "1 = x").values()
     assert syntax == (row, width + 1, row, width + 2, 8)
 
 
 def test_marker_widths_and_spans_with_astral_names(lsp):
-    # A quoted name is measured in the editor's units too: 𠀀 is one character, two units.
-    assert markers(lsp, 's = "😀"; import os as 𠀀') == {"'os as 𠀀' imported but unused": (1, 11, 1, 19, 4)}
+    # The alias is the name the marker covers, in the editor's units: 𠀀 is one character, two units.
+    assert markers(lsp, 's = "😀"; import os as 𠀀') == {"'os as 𠀀' imported but unused": (1, 24, 1, 26, 4)}
     # A statement over three lines ends on its last line, counted on that line.
     found = markers(lsp, "from zz_missing import (\n    a,\n    b, 𠀀)  # 日本\n")
     assert found["import 'zz_missing' could not be resolved"] == (1, 1, 3, 11, 8)
     # Line breaks as Python and Monaco count them: "\r\n" and a lone "\r" end a line.
     assert markers(lsp, '# 😀\r\nx = "😀"; undefined_a\ry = "é"; undefined_b') == {
-        "undefined name 'undefined_a'": (2, 11, 2, 12, 4), "undefined name 'undefined_b'": (3, 10, 3, 11, 4)}
+        "undefined name 'undefined_a'": (2, 11, 2, 22, 4), "undefined name 'undefined_b'": (3, 10, 3, 21, 4)}
 
 
 def test_syntax_error_at_the_end_of_the_line(lsp):

@@ -71,7 +71,7 @@ def test_pyflakes_and_imports_sorted(lsp, logs, marker_shape):
     assert [d["startLineNumber"] for d in diags[1:]] == sorted(d["startLineNumber"] for d in diags[1:])
     unused_os = next(d for d in diags if d["startLineNumber"] == 1)
     assert unused_os["message"].startswith("'os'")
-    assert (unused_os["startColumn"], unused_os["endColumn"]) == (1, 3)
+    assert (unused_os["startColumn"], unused_os["endColumn"]) == (8, 10)
     assert ("DEBUG", "[LSP] Pyflakes returned 3 diagnostics") in logs.lines
     assert ("DEBUG", "[LSP] Import check found 1 unresolved imports") in logs.lines
 

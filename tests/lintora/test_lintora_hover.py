@@ -16,8 +16,36 @@ def test_compact_function(lsp):
     assert list(result) == ["contents", "error"] and result["error"] is None
     assert list(result["contents"]) == ["kind", "value"] and result["contents"]["kind"] == "markdown"
     value = result["contents"]["value"]
-    assert value.startswith("```python\n(function) add(") and value.endswith("\n```")
-    assert SEP not in value and "Add two numbers" not in value
+    # The signature, then the first paragraph of the docstring under it.
+    signature, doc = value.split(SEP)
+    assert signature.startswith("```python\n(function) add(") and signature.endswith("\n```")
+    assert doc == "Add two numbers."
+
+
+def test_compact_hovers_that_help(lsp):
+    # A value hovered under its name: `name: type`, one line.
+    code = "total = 0\nfor row in [1, 2]:\n    total += row\n"
+    assert lsp.get_hover(code, 3, 6)["contents"]["value"] == "```python\ntotal: int\n```"
+    assert lsp.get_hover(code, 3, 15)["contents"]["value"] == "```python\nrow: int\n```"
+    # Only the docstring's first paragraph, under the signature.
+    code = 'def f(a):\n    """Short.\n\n    Long story."""\nf(1)\n'
+    assert lsp.get_hover(code, 5, 0)["contents"]["value"].split(SEP)[1:] == ["Short."]
+    # Overloads that read the same are shown once; a long signature stays one line of 140.
+    code = ("from typing import overload\n@overload\ndef g(a: int) -> int: ...\n@overload\n"
+            "def g(a: int) -> int: ...\ndef g(a): return a\ng\n")
+    assert blocks(lsp.get_hover(code, 7, 0)["contents"]["value"]) == ["(function) g(a: int) -> int"]
+    params = ", ".join(f"parameter_{i}: int" for i in range(12))
+    code = f"def h({params}): pass\nh\n"
+    (block,) = blocks(lsp.get_hover(code, 2, 0)["contents"]["value"])
+    assert len(block) == 140 and block.endswith("…") and "\n" not in block
+
+
+def test_excel_member_hover_has_the_stubs_documentation(lsp):
+    code = 'from cellumo_master.python_server.cellumo.ostrel import Context\nsheet = Context.workbook.worksheets.getItem("S")\nsheet.getRange("A1")\n'
+    signature, doc = lsp.get_hover(code, 3, 8)["contents"]["value"].split(SEP)
+    assert signature == "```python\n(function) getRange(address: str=...) -> Range\n```"
+    assert doc.startswith("Gets the `Range` object")
+    assert lsp.get_hover(code, 3, 2)["contents"]["value"] == "```python\nsheet: Worksheet\n```"
 
 
 def test_detailed_function_and_variable(lsp):

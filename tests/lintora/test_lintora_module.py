@@ -57,7 +57,7 @@ def test_class_shape(lintora):
         "delete_module", "_is_module_name", "get_completions", "_get_word_prefix", "get_hover",
         "_format_compact_hover", "_get_type_description", "get_signature_help", "_format_signature",
         "get_diagnostics", "_run_pyflakes", "_parse_pyflakes_message", "_check_unresolved_imports",
-        "_can_resolve_import",
+        "_can_resolve_import", "set_known_globals",
     ]
     assert cls.get_hover.__qualname__ == "Lintora.get_hover"
     # A subclass overrides methods that the requests call through self.

@@ -171,3 +171,17 @@ test('range formats: fonts, fills, alignment and widths read back as the common 
   assert.equal((await h.get(font, 'bold')).value, false);
   assert.deepEqual(plainOf(await h.get(header, 'values')), [['Region', 'A much longer heading', 3]]);
 });
+
+test('forgetPython drops every event handler and fails the invokes still waiting', async () => {
+  const h = new Harness();
+  const onChanged = (await h.get(await h.sheet(), 'onChanged')).value;
+  const add = (await h.get(onChanged, 'add')).value;
+  await h.ok({ method: 'CALL', name: '__call__', caller: add, args: [{ arg_type: 'PLACED', value: { type: 'Python_Function', value: 'pyfunc_1', isSpec: true } }] });
+  await h.set(await h.range('A1'), 'values', 1);
+  const invokes = () => h.sent.filter((m) => m.kind === 'invoke').length;
+  assert.equal(invokes(), 1);
+  assert.deepEqual(h.control('forgetPython').result, { handlers: 1, invokes: 1 });
+  await h.set(await h.range('A1'), 'values', 2);
+  assert.equal(invokes(), 1, 'no handler fires after forgetPython');
+  assert.deepEqual(h.control('stats').result.pendingInvokes, 0);
+});

@@ -52,6 +52,7 @@
   let editor = null;
   let socket = null;
   let running = false;
+  let runClock = null; // shows the seconds a run has taken while it goes
   const workbook = new window.WorkbookView($('grid'), $('sheets'));
 
   function moduleOf(model) {
@@ -208,7 +209,7 @@
         break;
       case 'run-start':
         setRunning(true);
-        setStatus('running main.py\u2026');
+        startClock();
         break;
       case 'output':
         append(message.text, 'output');
@@ -224,7 +225,8 @@
         break;
       case 'run-end':
         setRunning(false);
-        setStatus(message.stopped ? 'stopped' : `${message.ok ? 'finished' : 'failed'} in ${message.seconds.toFixed(2)} s`);
+        stopClock();
+        setStatus(endStatus(message));
         document.body.dataset.runs = String(Number(document.body.dataset.runs || 0) + 1);
         break;
       case 'workbook':
@@ -236,6 +238,35 @@
     }
   }
 
+  function startClock() {
+    stopClock();
+    const started = performance.now();
+    const tick = () => setStatus(`running main.py\u2026 ${((performance.now() - started) / 1000).toFixed(1)} s`);
+    tick();
+    runClock = setInterval(tick, 200);
+  }
+
+  function stopClock() {
+    if (runClock !== null) clearInterval(runClock);
+    runClock = null;
+  }
+
+  function endStatus(message) {
+    if (message.stopped) return message.restarted ? 'stopped; interpreter restarted' : 'stopped';
+    const outcome = message.ok ? 'finished' : 'failed';
+    return `${outcome} in ${message.seconds.toFixed(2)} s${message.restarted ? '; interpreter restarted' : ''}`;
+  }
+
+  // Ctrl+Enter runs from anywhere on the page: the editor, the output, the grid. Taken in the
+  // capture phase, so the editor does not also insert a line break.
+  function onKeyDown(event) {
+    if (event.key === 'Enter' && (event.ctrlKey || event.metaKey) && !event.altKey && !event.shiftKey) {
+      event.preventDefault();
+      event.stopPropagation();
+      run();
+    }
+  }
+
   function connect() {
     const url = new URL('ws', window.location.href);
     url.protocol = url.protocol === 'https:' ? 'wss:' : 'ws:';
@@ -244,6 +275,7 @@
     socket.addEventListener('message', (event) => onMessage(JSON.parse(event.data)));
     socket.addEventListener('close', () => {
       setRunning(false);
+      stopClock();
       ui.run.disabled = true;
       ui.reset.disabled = true;
       setStatus('disconnected from the playground server (restart it, then reload the page)');
@@ -268,9 +300,8 @@
     addTab(SCRIPT, STARTER.main);
     addTab('helpers', STARTER.helpers);
     select(SCRIPT);
-    editor.addAction({
-      id: 'playground.run', label: 'Run main.py', keybindings: [monaco.KeyMod.CtrlCmd | monaco.KeyCode.Enter], run,
-    });
+    editor.addAction({ id: 'playground.run', label: 'Run main.py (Ctrl+Enter)', run });
+    window.addEventListener('keydown', onKeyDown, true);
     ui.run.addEventListener('click', run);
     ui.stop.addEventListener('click', () => send({ type: 'stop' }));
     ui.reset.addEventListener('click', () => send({ type: 'reset' }));

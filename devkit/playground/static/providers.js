@@ -5,13 +5,29 @@
 // and columns from 0, Monaco both from 1.
 
 (function (global) {
+  // A request that has taken longer than this shows the page's "working" state until it ends.
+  const SLOW_MS = 300;
   let inFlight = 0;
+  let slow = 0;
+
+  function showWorking() {
+    const busy = slow > 0;
+    document.body.dataset.editorWorking = String(busy);
+    const note = document.getElementById('editor-working');
+    if (note) note.hidden = !busy;
+  }
 
   async function ask(kind, body, token) {
     inFlight += 1;
+    let counted = false;
+    const timer = setTimeout(() => { counted = true; slow += 1; showWorking(); }, SLOW_MS);
     try {
-      return await post(kind, body, token);
+      const answer = await post(kind, body, token);
+      // A newer request of the same kind took this one's place before it ran.
+      return answer && answer.superseded ? null : answer;
     } finally {
+      clearTimeout(timer);
+      if (counted) { slow -= 1; showWorking(); }
       inFlight -= 1;
     }
   }
@@ -106,7 +122,8 @@
       const offsets = parameterOffsets(s.label, s.parameters || []);
       return {
         label: s.label,
-        documentation: s.documentation || undefined,
+        // Docstrings of the Excel API are Markdown (`Range`, links); others read fine as such.
+        documentation: s.documentation ? { value: s.documentation } : undefined,
         parameters: (s.parameters || []).map((p, i) => ({ label: offsets[i], documentation: p.documentation })),
       };
     });
@@ -129,7 +146,10 @@
   }
 
   // `context(model)` gives {path, modules}: the tab's module name and the other tabs' texts.
+  // Returns once the editor services are warm (the Excel API and the builtins answer as fast as
+  // they will later), so that the page says "ready" only when it is.
   async function register(monaco, context) {
+    const warm = ask('warm', {});
     const response = await fetch('api/kinds');
     const kindOf = kindMapper(monaco, response.ok ? await response.json() : {});
     const at = (model, position) => ({
@@ -154,11 +174,14 @@
         return toSignatureHelp(await ask('signature', at(model, position), token));
       },
     });
+    await warm;
   }
 
   async function diagnose(model, context) {
     return toMarkers(await ask('diagnostics', { code: model.getValue(), ...context(model) }));
   }
 
-  global.LintoraProviders = { register, diagnose, parameterOffsets, pending: () => inFlight };
+  global.LintoraProviders = {
+    register, diagnose, parameterOffsets, pending: () => inFlight, working: () => slow > 0, SLOW_MS,
+  };
 }(window));

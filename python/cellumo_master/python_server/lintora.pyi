@@ -94,6 +94,10 @@ class Lintora:
         """Rebuilds the jedi project with these package paths (after installs or removals)."""
     def set_workspace(self, workspace_path: str) -> None:
         """Records the workspace path."""
+    def set_known_globals(self, names: dict[str, str]) -> None:
+        """Names every script has in its globals without importing them, each mapped to the dotted
+        path it is imported from (`{"Context": "cellumo_master.python_server.cellumo.ostrel.Context"}`);
+        the editor treats them as defined, with that object's type. An empty mapping forgets them."""
     def sync_modules(self, modules: dict[str, str], dirty_files: dict[str, str] | None = None) -> None:
         """Writes the user's modules (unsaved editor text wins) into the temporary directory."""
     def delete_module(self, module_name: str) -> None:
