@@ -90,6 +90,7 @@ void init_cache(PyObject* module) {
     support::Ref futures = support::get_attr(concurrent.get(), "futures");
     keep(C.Future, support::get_attr(futures.get(), "Future"));
     keep(C.TimeoutError, support::get_attr(futures.get(), "TimeoutError"));
+    keep(C.InvalidStateError, support::get_attr(futures.get(), "InvalidStateError"));
     keep(C.new_lock, support::get_attr(threading.get(), "Lock"));
     keep(C.timeout_kwnames, support::Ref::steal(PyTuple_Pack(1, N.timeout)));
     keep(C.attribute_error, make_attribute_error());
@@ -99,16 +100,41 @@ void init_cache(PyObject* module) {
 
 void forget_state() {
     // Interned names stay: they carry no state of the failed attempt.
-    PyObject** slots[] = {
-        &C.np_bool,         &C.dt_datetime,     &C.dt_date,         &C.pd_Timestamp,
-        &C.np_datetime64,   &C.pd_Series,       &C.pd_DataFrame,    &C.utc,
-        &C.fromisoformat,   &C.b64encode,       &C.b64decode,       &C.empty_bytes,
-        &C.empty_str,       &C.uuid4,           &C.Future,          &C.TimeoutError,
-        &C.new_lock,        &C.timeout_kwnames, &C.to_wire_fn,      &C.from_wire_fn,
-        &C.attribute_error, &C.np_ndarray,      &C.np_generic,      &C.np_integer,
-        &C.np_floating,     &C.np_timedelta64,  &C.pd_NA,           &C.pd_NaT,
-        &C.pd_isna,         &C.np_isnat,        &C.decimal_Decimal, &C.numbers_Real,
-        &C.index_error,     &C.short_repr};
+    PyObject** slots[] = {&C.np_bool,
+                          &C.dt_datetime,
+                          &C.dt_date,
+                          &C.pd_Timestamp,
+                          &C.np_datetime64,
+                          &C.pd_Series,
+                          &C.pd_DataFrame,
+                          &C.utc,
+                          &C.fromisoformat,
+                          &C.b64encode,
+                          &C.b64decode,
+                          &C.empty_bytes,
+                          &C.empty_str,
+                          &C.uuid4,
+                          &C.Future,
+                          &C.TimeoutError,
+                          &C.new_lock,
+                          &C.timeout_kwnames,
+                          &C.to_wire_fn,
+                          &C.from_wire_fn,
+                          &C.attribute_error,
+                          &C.np_ndarray,
+                          &C.np_generic,
+                          &C.np_integer,
+                          &C.np_floating,
+                          &C.np_timedelta64,
+                          &C.pd_NA,
+                          &C.pd_NaT,
+                          &C.pd_isna,
+                          &C.np_isnat,
+                          &C.decimal_Decimal,
+                          &C.numbers_Real,
+                          &C.index_error,
+                          &C.short_repr,
+                          &C.InvalidStateError};
     for (PyObject** slot : slots) Py_CLEAR(*slot);
 }
 

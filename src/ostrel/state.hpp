@@ -114,6 +114,8 @@ struct Cache {
     // argument parsing while they are still the ones installed.
     PyObject* to_wire_fn = nullptr;
     PyObject* from_wire_fn = nullptr;
+    // What resolving a Future that is already done raises (concurrent.futures.InvalidStateError).
+    PyObject* InvalidStateError = nullptr;
 };
 
 extern Names N;

@@ -568,3 +568,27 @@ def test_a_request_id_that_cannot_be_looked_up_is_dropped(m, rid):
     (real,) = list(m.waiters)
     m.on_message({"requestId": real, "ok": True, "result": 1})
     assert pending.result(WAIT)["result"] == 1
+
+
+@pytest.mark.parametrize("answer", [{"ok": True, "result": 1}, {"ok": False, "error": {"message": "no"}}])
+def test_an_answer_for_a_waiter_already_done_is_dropped(m, answer):
+    # The kernel (or anything holding `waiters`) may end a waiter itself; the late answer changes
+    # nothing and raises nothing, for the standard Future and for a class of the kernel's own.
+    class Tracked(concurrent.futures.Future):
+        asked = 0
+
+        def done(self):
+            Tracked.asked += 1
+            return super().done()
+
+    for future in (concurrent.futures.Future(), Tracked()):
+        future.cancel()
+        m.waiters["r1"] = future
+        assert m.on_message({"requestId": "r1", **answer}) is None
+        assert future.cancelled() and "r1" not in m.waiters
+        done = concurrent.futures.Future()
+        done.set_result("first")
+        m.waiters["r2"] = done
+        assert m.on_message({"requestId": "r2", **answer}) is None
+        assert done.result() == "first"
+    assert Tracked.asked == 1
