@@ -12,7 +12,7 @@ import shutil
 import subprocess
 import threading
 
-from .channel import decode_message, encode_message
+from .channel import decode_message, write_message
 
 ADDIN_MAIN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "addin", "main.js")
 
@@ -60,13 +60,10 @@ class AddinProcess:
         return self._proc.poll() is None
 
     def send(self, message):
-        data = encode_message(message).encode("utf-8")
-        with self._write_lock:
-            try:
-                self._proc.stdin.write(data)
-                self._proc.stdin.flush()
-            except (BrokenPipeError, ValueError, OSError) as exc:
-                raise AddinStopped("The add-in is not running") from exc
+        try:
+            write_message(self._proc.stdin, self._write_lock, message)
+        except (BrokenPipeError, ValueError, OSError) as exc:
+            raise AddinStopped("The add-in is not running") from exc
 
     def read(self):
         """The next message from the add-in; None once its output has ended. Lines that are not

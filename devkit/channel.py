@@ -42,3 +42,37 @@ def decode_message(line):
     if not line:
         return None
     return json.loads(line)
+
+
+def messages(lines):
+    """The messages (dicts) of an iterable of lines; blank, malformed and non-dict lines are
+    skipped, so a stray line of output cannot end a reader."""
+    for line in lines:
+        try:
+            message = decode_message(line)
+        except ValueError:
+            continue
+        if isinstance(message, dict):
+            yield message
+
+
+def write_message(stream, lock, message):
+    """Writes one message whole to a buffered binary stream, under `lock` so that writers on
+    several threads never interleave; the stream's own errors propagate."""
+    data = encode_message(message).encode("utf-8")
+    with lock:
+        stream.write(data)
+        stream.flush()
+
+
+def ask_control(send, future, forget, control_id, command, timeout, fields):
+    """Sends a control command and returns its result once its answer has resolved `future`;
+    `forget()` drops the caller's record of it however the wait ends."""
+    try:
+        send({"kind": "control", "controlId": control_id, "command": command, **fields})
+        message = future.result(timeout=timeout)
+    finally:
+        forget()
+    if not message.get("ok"):
+        raise RuntimeError((message.get("error") or {}).get("message", "control command failed"))
+    return message.get("result")

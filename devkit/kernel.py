@@ -19,6 +19,7 @@ import threading
 import traceback
 
 from .addin_process import AddinProcess, AddinStopped
+from .channel import ask_control
 from .delay_line import DelayLine
 from .editor import start_editor_warm_up
 from .scripts import ScriptResult, describe_callable, format_failure, run_source
@@ -254,15 +255,12 @@ class Kernel:
             if conn.closed.is_set():
                 raise AddinStopped("The add-in is not running")
             self._controls[control_id] = (conn.generation, future)
-        try:
-            conn.process.send({"kind": "control", "controlId": control_id, "command": command, **fields})
-            message = future.result(timeout=timeout)
-        finally:
+
+        def forget():
             with self._lock:
                 self._controls.pop(control_id, None)
-        if not message.get("ok"):
-            raise RuntimeError((message.get("error") or {}).get("message", "control command failed"))
-        return message.get("result")
+
+        return ask_control(conn.process.send, future, forget, control_id, command, timeout, fields)
 
     def _finish_control(self, message):
         with self._lock:

@@ -7,6 +7,7 @@ import itertools
 import threading
 
 from ..addin_process import AddinProcess, AddinStopped
+from ..channel import ask_control
 
 _WAIT = 10.0
 STOP_SECONDS = 1.0  # for the add-in to leave on end of input before it is killed
@@ -52,15 +53,12 @@ class AddinHost:
         control_id = f"srv-{next(self._ids)}"
         with self._lock:
             self._controls[control_id] = (process, future)
-        try:
-            process.send({"kind": "control", "controlId": control_id, "command": command, **fields})
-            message = future.result(timeout=timeout)
-        finally:
+
+        def forget():
             with self._lock:
                 self._controls.pop(control_id, None)
-        if not message.get("ok"):
-            raise RuntimeError((message.get("error") or {}).get("message", "control command failed"))
-        return message.get("result")
+
+        return ask_control(process.send, future, forget, control_id, command, timeout, fields)
 
     def _listen(self, process):
         try:

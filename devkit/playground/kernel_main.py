@@ -33,7 +33,7 @@ import sys
 import threading
 import time
 
-from ..channel import decode_message, encode_message
+from ..channel import encode_message, messages
 from ..kernel import Kernel, _Connection
 from ..scripts import run_source
 
@@ -74,13 +74,7 @@ class Link:
                 _end_of_server()
 
     def _read_all(self):
-        for line in self._in:
-            try:
-                message = decode_message(line)
-            except ValueError:
-                continue
-            if not isinstance(message, dict):
-                continue
+        for message in messages(self._in):
             if message.get("kind") in _ADDIN_KINDS:
                 self.for_addin.put(message)
             else:

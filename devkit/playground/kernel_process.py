@@ -8,7 +8,7 @@ import sys
 import threading
 
 from ..addin_process import _child_env
-from ..channel import decode_message, encode_message
+from ..channel import messages, write_message
 
 READY_SECONDS = 60.0  # a fresh interpreter imports numpy and pandas: seconds on a busy machine
 
@@ -39,14 +39,11 @@ class KernelProcess:
 
     def send(self, message):
         """False when the kernel is no longer there to take it."""
-        data = encode_message(message).encode("utf-8")
-        with self._write_lock:
-            try:
-                self._proc.stdin.write(data)
-                self._proc.stdin.flush()
-                return True
-            except (BrokenPipeError, ValueError, OSError):
-                return False
+        try:
+            write_message(self._proc.stdin, self._write_lock, message)
+            return True
+        except (BrokenPipeError, ValueError, OSError):
+            return False
 
     def interrupt(self):
         """KeyboardInterrupt in the script, wherever it is."""
@@ -78,13 +75,7 @@ class KernelProcess:
 
     def _read_all(self):
         try:
-            for line in self._proc.stdout:
-                try:
-                    message = decode_message(line)
-                except ValueError:
-                    continue
-                if not isinstance(message, dict):
-                    continue
+            for message in messages(self._proc.stdout):
                 if message.get("kind") == "ready":
                     self.loaded_modules = frozenset(message.get("modules") or ())
                     self.ready.set()
