@@ -24,6 +24,7 @@
 #include "ostrel/common.hpp"
 #include "ostrel/handler_calls.hpp"
 #include "ostrel/parts.hpp"
+#include "ostrel/request_id.hpp"
 #include "support/function.hpp"
 #include "support/thread_exit.hpp"
 
@@ -39,12 +40,6 @@ void on_table(PyObject* lock, PyObject* table, F&& op) {
     } else {
         op();
     }
-}
-
-// A fresh `uuid.uuid4().hex`.
-Ref new_hex_id() {
-    Ref u = Ref::steal(PyObject_CallNoArgs(C.uuid4));
-    return get_attr(u.get(), N.hex);
 }
 
 // For a request id that is not an exact str, the stored id that a lookup of `rid` in `waiters`

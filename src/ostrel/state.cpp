@@ -57,7 +57,6 @@ void init_cache(PyObject* module) {
     support::Ref pd = support::get_attr(module, "pd");
     support::Ref dt = support::get_attr(module, "dt");
     support::Ref base64 = support::get_attr(module, "base64");
-    support::Ref uuid = support::get_attr(module, "uuid");
     support::Ref concurrent = support::get_attr(module, "concurrent");
     support::Ref threading = support::get_attr(module, "threading");
 
@@ -86,7 +85,7 @@ void init_cache(PyObject* module) {
     keep(C.b64decode, support::get_attr(base64.get(), "b64decode"));
     keep(C.empty_bytes, support::Ref::steal(PyBytes_FromStringAndSize(nullptr, 0)));
     keep(C.empty_str, support::Ref::steal(PyUnicode_FromStringAndSize(nullptr, 0)));
-    keep(C.uuid4, support::get_attr(uuid.get(), "uuid4"));
+    keep(C.urandom, support::import_from("os", "urandom"));
     support::Ref futures = support::get_attr(concurrent.get(), "futures");
     keep(C.Future, support::get_attr(futures.get(), "Future"));
     keep(C.TimeoutError, support::get_attr(futures.get(), "TimeoutError"));
@@ -113,7 +112,7 @@ void forget_state() {
                           &C.b64decode,
                           &C.empty_bytes,
                           &C.empty_str,
-                          &C.uuid4,
+                          &C.urandom,
                           &C.Future,
                           &C.TimeoutError,
                           &C.new_lock,

@@ -1,6 +1,6 @@
 // What the bridge caches once at initialisation: interned strings for every key, tag and name it
 // uses on the hot paths, and the library objects that are not late-bound (type objects for the
-// encoder's isinstance tests, the Future class, uuid4, base64 and datetime helpers).
+// encoder's isinstance tests, the Future class, os.urandom, base64 and datetime helpers).
 //
 // The module is initialised once per process and lives until the process ends, so these are
 // plain strong references that are never released, except by `forget_state` after a failed
@@ -96,7 +96,7 @@ struct Cache {
     PyObject* b64decode = nullptr;
     PyObject* empty_bytes = nullptr;
     PyObject* empty_str = nullptr;
-    PyObject* uuid4 = nullptr;
+    PyObject* urandom = nullptr;          // os.urandom, the source of request ids
     PyObject* Future = nullptr;           // concurrent.futures.Future
     PyObject* TimeoutError = nullptr;     // concurrent.futures.TimeoutError (the builtin)
     PyObject* new_lock = nullptr;         // threading.Lock

@@ -4,6 +4,7 @@ import concurrent.futures
 import gc
 import re
 import threading
+import uuid
 
 import pytest
 
@@ -72,6 +73,24 @@ def test_request_message_envelope(m):
     assert first["requestId"] == ids[0] and second["ok"] is True
     assert list(m.send_request_sync({"a": 1})) == ["requestId", "ok", "result"]
     assert list(m.fake.sent[-1]) == ["a", "requestId", "kind"]
+
+
+def test_ids_are_random_version_4_uuids(m):
+    for _ in range(200):
+        m.send_request_sync({})
+    m.reset()
+    ids = [s["requestId"] for s in m.fake.sent] + [m._guid]
+    assert len(set(ids)) == len(ids)
+    for i in ids:
+        u = uuid.UUID(hex=i)
+        assert u.hex == i and u.version == 4 and u.variant == uuid.RFC_4122
+    # Every bit outside the version and variant fields varies across the draws.
+    fixed = ~((0xF << 76) | (0x3 << 62)) & ((1 << 128) - 1)
+    ones = zeros = 0
+    for i in ids:
+        ones |= int(i, 16)
+        zeros |= ~int(i, 16)
+    assert ones & fixed == fixed and zeros & fixed == fixed
 
 
 def test_synchronous_answer_returns_the_identical_response_even_with_zero_timeout(m):
