@@ -12,7 +12,7 @@ import shutil
 import subprocess
 import threading
 
-from .channel import decode_message, write_message
+from .channel import decode_message, encoded, write_message
 
 ADDIN_MAIN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "addin", "main.js")
 
@@ -60,8 +60,9 @@ class AddinProcess:
         return self._proc.poll() is None
 
     def send(self, message):
+        data = encoded(message)
         try:
-            write_message(self._proc.stdin, self._write_lock, message)
+            write_message(self._proc.stdin, self._write_lock, data)
         except (BrokenPipeError, ValueError, OSError) as exc:
             raise AddinStopped("The add-in is not running") from exc
 

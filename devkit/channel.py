@@ -56,10 +56,15 @@ def messages(lines):
             yield message
 
 
-def write_message(stream, lock, message):
-    """Writes one message whole to a buffered binary stream, under `lock` so that writers on
-    several threads never interleave; the stream's own errors propagate."""
-    data = encode_message(message).encode("utf-8")
+def encoded(message):
+    """A message as the bytes of its line. A message that cannot be sent (a lone surrogate, a
+    self-containing value) raises here, before anything is written, and not as a stream error."""
+    return encode_message(message).encode("utf-8")
+
+
+def write_message(stream, lock, data):
+    """Writes the bytes of one message (`encoded`) whole to a buffered binary stream, under
+    `lock` so that writers on several threads never interleave; the stream's errors propagate."""
     with lock:
         stream.write(data)
         stream.flush()

@@ -8,7 +8,7 @@ import sys
 import threading
 
 from ..addin_process import _child_env
-from ..channel import messages, write_message
+from ..channel import encoded, messages, write_message
 
 READY_SECONDS = 60.0  # a fresh interpreter imports numpy and pandas: seconds on a busy machine
 
@@ -39,8 +39,9 @@ class KernelProcess:
 
     def send(self, message):
         """False when the kernel is no longer there to take it."""
+        data = encoded(message)
         try:
-            write_message(self._proc.stdin, self._write_lock, message)
+            write_message(self._proc.stdin, self._write_lock, data)
             return True
         except (BrokenPipeError, ValueError, OSError):
             return False
