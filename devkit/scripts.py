@@ -97,7 +97,9 @@ def describe_callable(fn):
     return f"{name} ({code.co_filename}, line {code.co_firstlineno})"
 
 
-def _drop_tracebacks(exc):
+def drop_tracebacks(exc):
+    """Drops the tracebacks of an exception and of its causes and contexts, so that the frames they
+    hold (and the script's namespace) can be freed."""
     seen = set()
     while exc is not None and id(exc) not in seen:
         seen.add(id(exc))
@@ -152,7 +154,7 @@ def run_source(source, filename, ostrel, echo=False, extra_globals=None, on_outp
                                   error_type=type(exc).__name__, error_message=str(exc))
         # The traceback's frames hold the script's proxies; drop them here so their releases go
         # out now, from this thread.
-        _drop_tracebacks(exc)
+        drop_tracebacks(exc)
     else:
         result = ScriptResult(ok=True, output=out.getvalue())
     del namespace

@@ -35,7 +35,7 @@ import time
 
 from ..channel import encode_message, messages
 from ..kernel import Kernel, _Connection
-from ..scripts import run_source
+from ..scripts import drop_tracebacks, run_source
 
 SCRIPT_NAME = "main.py"
 _ADDIN_KINDS = ("response", "invoke", "control_result")
@@ -219,7 +219,7 @@ class KernelMain:
         except KeyboardInterrupt as exc:
             outcome["stopped"] = True
             outcome["where"] = self._stopped_at(exc.__traceback__)
-            _drop_frames(exc)
+            drop_tracebacks(exc)
             del exc
             # A callback the script was waiting for may still be running; it must not go on
             # into the next run.
@@ -285,14 +285,6 @@ class KernelMain:
             sys.modules.pop(name, None)
         self._module_names = set(modules)
         importlib.invalidate_caches()
-
-
-def _drop_frames(exc):
-    seen = set()
-    while exc is not None and id(exc) not in seen:
-        seen.add(id(exc))
-        exc.__traceback__ = None
-        exc = exc.__cause__ or exc.__context__
 
 
 def main(argv=None):
