@@ -268,12 +268,19 @@ Ref request_message(PyObject* req, PyObject* rid) {
     return message;
 }
 
-Ref send_request_sync_impl(PyObject*, const ArgValues& a) {
-    PyObject* self = a[0];
-    PyObject* req = a[1];
+// The send handler, or the error every request meets before one is installed (nothing else has
+// happened then: no id drawn, no waiter registered).
+Ref installed_handler(PyObject* self) {
     Ref handler = get_attr(self, N._send_handler);
     if (!support::truthy(handler.get()))
         support::raise(PyExc_RuntimeError, "No send handler registered");
+    return handler;
+}
+
+Ref send_request_sync_impl(PyObject*, const ArgValues& a) {
+    PyObject* self = a[0];
+    PyObject* req = a[1];
+    Ref handler = installed_handler(self);
 
     const bool attribute_read = is_attribute_read(req);
     Ref rid = new_hex_id();
@@ -300,9 +307,7 @@ Ref send_request_sync_impl(PyObject*, const ArgValues& a) {
 
 Ref send_request_nowait_impl(PyObject*, const ArgValues& a) {
     PyObject* self = a[0];
-    Ref handler = get_attr(self, N._send_handler);
-    if (!support::truthy(handler.get()))
-        support::raise(PyExc_RuntimeError, "No send handler registered");
+    Ref handler = installed_handler(self);
     Ref rid = new_hex_id();
     Ref message = request_message(a[1], rid.get());
     send_unanswered(handler.get(), message.get());

@@ -14,29 +14,31 @@ namespace {
 // Takes a new reference into a cache slot.
 void keep(PyObject*& slot, support::Ref value) { slot = value.release(); }
 
-// `class OfficeJsAttributeError(AttributeError, RuntimeError)`, shown in tracebacks under the
-// module's short name.
+// An exception class of the bridge that is both `kind` (what Python's protocols expect of the
+// failure) and a RuntimeError (what every other failure that the add-in reports is), shown in
+// tracebacks under the module's short name.
+support::Ref make_add_in_error(const char* name, PyObject* kind, const char* doc) {
+    support::Ref bases = support::Ref::steal(PyTuple_Pack(2, kind, PyExc_RuntimeError));
+    return support::Ref::steal(PyErr_NewExceptionWithDoc(name, doc, bases.get(), nullptr));
+}
+
+// `class OfficeJsAttributeError(AttributeError, RuntimeError)`.
 support::Ref make_attribute_error() {
-    support::Ref bases =
-        support::Ref::steal(PyTuple_Pack(2, PyExc_AttributeError, PyExc_RuntimeError));
-    return support::Ref::steal(PyErr_NewExceptionWithDoc(
-        "ostrel.OfficeJsAttributeError",
+    return make_add_in_error(
+        "ostrel.OfficeJsAttributeError", PyExc_AttributeError,
         "An attribute that the add-in does not have (or would not read) on an Office.js proxy.\n\n"
         "Both an AttributeError, as Python's data model expects of a missing attribute, and a\n"
-        "RuntimeError, as every other failure that the add-in reports.",
-        bases.get(), nullptr));
+        "RuntimeError, as every other failure that the add-in reports.");
 }
 
 // `class OfficeJsIndexError(IndexError, RuntimeError)`, for a subscript the add-in reports as
 // past the end of the collection.
 support::Ref make_index_error() {
-    support::Ref bases = support::Ref::steal(PyTuple_Pack(2, PyExc_IndexError, PyExc_RuntimeError));
-    return support::Ref::steal(PyErr_NewExceptionWithDoc(
-        "ostrel.OfficeJsIndexError",
+    return make_add_in_error(
+        "ostrel.OfficeJsIndexError", PyExc_IndexError,
         "An index past the end of an Office.js collection.\n\n"
         "Both an IndexError, so that a for loop over the collection ends after its last item, and\n"
-        "a RuntimeError, as every other failure that the add-in reports.",
-        bases.get(), nullptr));
+        "a RuntimeError, as every other failure that the add-in reports.");
 }
 
 // `reprlib.Repr(...).repr` with limits that keep a printed cell readable.
