@@ -6,8 +6,8 @@ import signal
 import subprocess
 import sys
 import threading
+import time
 
-from ..addin_process import _child_env
 from ..channel import encoded, messages, write_message
 
 READY_SECONDS = 60.0  # a fresh interpreter imports numpy and pandas: seconds on a busy machine
@@ -21,6 +21,7 @@ class KernelProcess:
         self._on_message = on_message
         self._on_exit = on_exit
         self.ready = threading.Event()
+        self.exited = threading.Event()
         self.loaded_modules = frozenset()
         self.returncode = None
         self._write_lock = threading.Lock()
@@ -28,7 +29,9 @@ class KernelProcess:
             [sys.executable, "-m", "devkit.playground.kernel_main", modules_dir, repr(float(latency))],
             # Buffered both ways: a raw pipe is read a byte per system call, and a raw write that a
             # signal interrupts may write part of a message and say so only by its count.
-            stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=_child_env(), bufsize=-1, close_fds=True,
+            # The kernel is Python running our modules, so it inherits the environment whole: a
+            # sanitizer runtime that the server was started with must be preloaded here too.
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, bufsize=-1, close_fds=True,
             start_new_session=True)
         self._reader = threading.Thread(target=self._read_all, name=f"kernel-{self.pid}", daemon=True)
         self._reader.start()
@@ -36,6 +39,15 @@ class KernelProcess:
     @property
     def pid(self):
         return self._proc.pid
+
+    def wait_ready(self, timeout):
+        """True once the kernel is ready; False as soon as it has exited without being ready, or
+        after `timeout` seconds."""
+        deadline = time.monotonic() + timeout
+        while not self.ready.wait(min(0.05, max(0.0, deadline - time.monotonic()))):
+            if self.exited.is_set() or time.monotonic() >= deadline:
+                return self.ready.is_set()
+        return True
 
     def send(self, message):
         """False when the kernel is no longer there to take it."""
@@ -90,6 +102,7 @@ class KernelProcess:
                     stream.close()
                 except OSError:
                     pass
+            self.exited.set()
             self._on_exit(self)
 
 

@@ -166,7 +166,9 @@ class Runner:
             current = kernel is self._kernel
         if run is not None and run.kernel is kernel:
             run.ended.set()
-        elif current and not self._closing:
+        elif current and not self._closing and kernel.ready.is_set():
+            # One that never became ready is not started again here: it would fail the same way,
+            # over and over. The next run tries once and reports what happened.
             self._jobs.put(("exited", kernel))
 
     def _stop_overdue(self, run):
@@ -179,7 +181,7 @@ class Runner:
         kernel = self._kernel
         if kernel is None or kernel.returncode is not None:
             kernel = self._restart_kernel()
-        if kernel is None or not kernel.ready.wait(READY_SECONDS):
+        if kernel is None or not kernel.wait_ready(READY_SECONDS):
             return None
         return kernel
 
@@ -211,7 +213,9 @@ class Runner:
             kernel = self._ready_kernel()
             if kernel is None:
                 if not self._closing:
-                    self._publish({"type": "error", "text": "the interpreter could not be started\n"})
+                    code = self._kernel.returncode if self._kernel is not None else None
+                    why = f" (it exited with code {code})" if code is not None else ""
+                    self._publish({"type": "error", "text": f"the interpreter could not be started{why}\n"})
                 return
             self._forget_python()
             run = _Run(run_id, kernel)

@@ -137,6 +137,26 @@ def test_a_script_that_ends_its_interpreter_gets_a_fresh_one(session):
     assert end["ok"] and output == "still here\n"
 
 
+def test_an_interpreter_that_cannot_start_fails_each_run_once_instead_of_restarting_forever(
+        tmp_path, monkeypatch):
+    # Every kernel this server starts exits during its start-up; the server itself is unharmed.
+    (tmp_path / "sitecustomize.py").write_text(
+        "import os, sys\nif 'devkit.playground.kernel_main' in sys.orig_argv:\n    os._exit(3)\n")
+    monkeypatch.setenv("PYTHONPATH", os.pathsep.join(filter(None, [str(tmp_path), os.environ.get("PYTHONPATH")])))
+    server = PlaygroundProcess()
+    try:
+        with Session(server) as s:
+            for _ in range(2):
+                end, _, errors = s.run("print('never')\n")
+                assert not end["ok"]
+                assert errors == "the interpreter could not be started (it exited with code 3)\n"
+            # Nothing more comes while no run asks for an interpreter.
+            s.send("run", code="print('never')\n", modules={})
+            assert [m["type"] for m in s.until("run-end", timeout=60)] == ["run-start", "error", "run-end"]
+    finally:
+        server.stop()
+
+
 def test_kernel_memory_stays_flat_over_runs_that_each_hold_ten_megabytes(session):
     code = """import os
 from cellumo_master.python_server.cellumo.ostrel import Context
