@@ -1,8 +1,10 @@
 """python-lsp-server's plugins answering the same editor requests in-process: the natural
 alternative to the product's editor services, without the JSON-RPC transport around it."""
+import contextlib
 import os
 import tempfile
 
+import jedi
 from pylsp import uris
 from pylsp.config.config import Config
 from pylsp.plugins import hover, jedi_completion, pyflakes_lint, signature
@@ -30,16 +32,32 @@ class Pylsp:
         return {"line": line - 1, "character": column}
 
     def completions(self, code, line, column):
-        return jedi_completion.pylsp_completions(self.config, self._document(code), self._position(line, column))
+        with _own_jedi_settings():
+            return jedi_completion.pylsp_completions(self.config, self._document(code), self._position(line, column))
 
     def hover(self, code, line, column):
-        return hover.pylsp_hover(self.config, self._document(code), self._position(line, column))
+        with _own_jedi_settings():
+            return hover.pylsp_hover(self.config, self._document(code), self._position(line, column))
 
     def signature_help(self, code, line, column):
-        return signature.pylsp_signature_help(self.config, self._document(code), self._position(line, column))
+        with _own_jedi_settings():
+            return signature.pylsp_signature_help(self.config, self._document(code), self._position(line, column))
 
     def diagnostics(self, code):
-        return pyflakes_lint.pylsp_lint(self.workspace, self._document(code))
+        with _own_jedi_settings():
+            return pyflakes_lint.pylsp_lint(self.workspace, self._document(code))
 
     def close(self):
         self._dir.cleanup()
+
+
+@contextlib.contextmanager
+def _own_jedi_settings():
+    """pylsp sets jedi's process-wide settings for itself on every request (numpy among the
+    modules jedi imports instead of reading, which makes every numpy name a live object); the
+    product and the floors measured beside it must keep jedi's own defaults."""
+    saved = list(jedi.settings.auto_import_modules)
+    try:
+        yield
+    finally:
+        jedi.settings.auto_import_modules = saved
